@@ -1,0 +1,32 @@
+// Fuzz target: Bitmap::load on arbitrary bytes.
+#include <imagebase>
+
+#include <cstdint>
+#include <cstring>
+#include <sstream>
+#include <string>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    // A file may claim any extents and is then filled with zeros; keep the
+    // claims small enough that the fuzzer explores parsing, not allocation.
+    if (size >= 26) {
+        int32_t w, h;
+        std::memcpy(&w, data + 18, 4);
+        std::memcpy(&h, data + 22, 4);
+        const int64_t pixels = int64_t(w < 0 ? -int64_t(w) : w) * (h < 0 ? -int64_t(h) : h);
+        if (pixels > (int64_t(1) << 22))
+            return 0;
+    }
+    std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
+    Lumen::Bitmap bitmap;
+    if (bitmap.load(in) == 1 && bitmap.m_image_size > 0) {
+        // Every element must be readable and initialised.
+        unsigned sum = 0;
+        for (int i = 0; i < bitmap.m_image_size; ++i)
+            sum += bitmap.getData()[i];
+        volatile unsigned sink = sum;
+        (void)sink;
+    }
+    return 0;
+}
