@@ -134,7 +134,7 @@ int Bitmap::load(std::istream& in)
     const int64_t width = h.width;
     const int64_t rows = h.height < 0 ? -int64_t(h.height) : int64_t(h.height);
     const int64_t elements = width * rows * channels;
-    if (width < 0 || rows > INT32_MAX || elements > INT32_MAX)
+    if (width < 0 || rows > INT32_MAX || width * channels > INT32_MAX || elements > INT32_MAX)
         return -1;
     const int64_t paletteSize = h.bits == 8 ? (h.coloursUsed != 0 ? int64_t(h.coloursUsed) : 256) : 0;
     if (paletteSize > 256)
@@ -165,7 +165,7 @@ int Bitmap::load(std::istream& in)
 
     const int64_t stride = width * channels;
     const int64_t fileRow = ((int64_t(h.bits) * width + 31) & ~int64_t(31)) / 8;
-    for (int64_t i = 0; i < rows; ++i) {
+    for (int64_t i = 0; stride > 0 && i < rows; ++i) {
         const int64_t row = h.height > 0 ? rows - 1 - i : i;
         if (readOrZero(in, pixels + row * stride, size_t(stride)))
             skip(in, uint64_t(fileRow - stride));

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <sys/mman.h>
+
 namespace Lumen::detail {
 
 // Truncates toward zero; out of range or NaN gives INT32_MIN, like the
@@ -39,10 +41,23 @@ inline double fromFloat<double>(float v)
 }
 
 // Element buffers are 16-byte aligned and released with freeElements.
+// Large buffers are placed on 2 MiB boundaries and offered to the kernel as
+// huge pages: touching a fresh 48 MiB buffer page by page costs far more than
+// filling it (more than 100 ms against 6 ms measured on a virtual machine).
 template <class T>
 inline T* allocateElements(size_t count)
 {
+    constexpr size_t kHuge = size_t(2) << 20;
     const size_t bytes = (count * sizeof(T) + 15) & ~size_t(15);
+    if (bytes >= 2 * kHuge) {
+        const size_t rounded = (bytes + kHuge - 1) & ~(kHuge - 1);
+        if (void* p = std::aligned_alloc(kHuge, rounded)) {
+#ifdef MADV_HUGEPAGE
+            madvise(p, rounded, MADV_HUGEPAGE); // advice only: failure changes nothing
+#endif
+            return static_cast<T*>(p);
+        }
+    }
     return static_cast<T*>(std::aligned_alloc(16, bytes ? bytes : 16));
 }
 
