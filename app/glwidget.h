@@ -1,0 +1,84 @@
+// The game window: one full-screen OpenGL widget that owns the scene, the
+// penguin model, the tick timer and the game clock, and carries all game state.
+//
+// A run goes Waiting -> Running (first key or mouse press: timer, clock and
+// music start) -> Finished (the point ahead of the camera enters the finish
+// area); F2 then restarts and Esc quits at any moment.
+#pragma once
+
+#include "gametext.h"
+
+#include <l3ds.h>
+#include <landscape.h>
+#include <skybox.h>
+
+#include <QGLWidget>
+#include <QString>
+#include <QElapsedTimer>
+
+class QTimer;
+
+// Degrees to turn the penguin about its x axis so that it stands on a slope
+// whose downward unit normal has the vertical component ny: 360 on flat
+// ground, 360 minus the slope rounded up to whole degrees on a slope.
+int penguinTilt(float ny);
+
+class glWidget : public QGLWidget {
+    Q_OBJECT
+
+public:
+    enum GameState { Waiting = 0, Running = 1, Finished = 2 };
+
+    // Loads the scene and the penguin model from ./data/ and asks for the
+    // player's name. A model that cannot be loaded ends the process with exit
+    // code 0 after a warning box.
+    glWidget();
+    ~glWidget() override;
+
+public slots:
+    // One tick of the game: speed ramp, motion along the heading inside the
+    // course, and a redraw.
+    void run();
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void initializeGL() override;
+    void resizeGL(int w, int h) override;
+    void paintGL() override;
+
+private:
+    friend struct GameProbe; // the tests' view of the game state
+
+    void resetGame();
+    void toggleGame();
+    void steer(double step);
+    void placeAheadPoint();
+    void followGround();
+    void drawPenguin();
+    void drawHud();
+    // Draws `text` with its first character at (x, y) in normalised device
+    // coordinates; leaves both matrices and the matrix mode as they were.
+    void drawText(const char* text, float x, float y, float r, float g, float b);
+
+    QTimer* timer;
+    QElapsedTimer gameTime; // the game clock: invalid until the first start
+    QString playerName;
+    int minutes, seconds, milliseconds;
+    Landscape landscape;
+    SkyBox skyBox;
+    float eyeX, eyeY, eyeZ;
+    float lookX, lookY, lookZ;
+    float heading;
+    int gameState;
+    float scaleX, scaleY, scaleZ;
+    GLuint landscapeList, skyList;
+    L3DS model;
+    float speed;
+
+    // Process-wide: one window exists, and these outlive a restart.
+    static bool fogEnabled;
+    static int glInitCount;
+    static float steerAngle;
+};

@@ -1,0 +1,439 @@
+// The game window, driven as a player would: keys, clicks, timer ticks, frames.
+#include "gameprobe.h"
+
+#include <GL/freeglut.h>
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QTest>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+// World units: the course and the finish area in table units times 10.
+constexpr float kMinX = 6161000, kMaxX = 6179000, kMinZ = 908000, kMaxZ = 926000;
+
+class Game : public ::testing::Test {
+protected:
+    void SetUp() override { open("Pingu"); }
+
+    void open(const QString& name)
+    {
+        answerNamePrompt(name);
+        window = std::make_unique<glWidget>();
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        probe = std::make_unique<GameProbe>(GameProbe{*window});
+    }
+
+    void press(int key)
+    {
+        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(window.get(), &event);
+    }
+
+    void click(Qt::MouseButton button = Qt::LeftButton)
+    {
+        QTest::mouseClick(window.get(), button);
+    }
+
+    void ticks(int n)
+    {
+        for (int i = 0; i < n; ++i)
+            probe->tick();
+    }
+
+    std::unique_ptr<glWidget> window;
+    std::unique_ptr<GameProbe> probe;
+};
+
+// --- states, keys and the mouse -----------------------------------------------------
+
+TEST_F(Game, StartsWaitingAtTheStartPoint)
+{
+    EXPECT_EQ(probe->state(), glWidget::Waiting);
+    EXPECT_EQ(probe->name(), "Pingu");
+    EXPECT_EQ(probe->speed(), 0.0f);
+    EXPECT_EQ(probe->heading(), 0.0f);
+    EXPECT_EQ(GameProbe::steerAngle(), 0.0f);
+    EXPECT_EQ(probe->eyeX(), 6170000.0f);
+    EXPECT_EQ(probe->eyeZ(), 917000.0f);
+    EXPECT_FALSE(probe->timer()->isActive());
+    EXPECT_EQ(window->windowTitle(), "FloeRush");
+    EXPECT_TRUE(window->windowState() & Qt::WindowFullScreen);
+    EXPECT_NE(probe->landscapeList(), 0u);
+    EXPECT_NE(probe->skyList(), 0u);
+}
+
+TEST_F(Game, FirstKeyStartsAndIsHandledAsARunningKey)
+{
+    press(Qt::Key_S);
+    EXPECT_EQ(probe->state(), glWidget::Running);
+    EXPECT_EQ(probe->speed(), 40.0f);
+    EXPECT_TRUE(probe->timer()->isActive());
+    EXPECT_EQ(probe->timer()->interval(), 20);
+}
+
+TEST_F(Game, MouseStartsButNeverSteers)
+{
+    click(Qt::RightButton);
+    EXPECT_EQ(probe->state(), glWidget::Running);
+    EXPECT_EQ(GameProbe::steerAngle(), 0.0f);
+    EXPECT_EQ(probe->speed(), 0.0f);
+    click();
+    EXPECT_EQ(probe->state(), glWidget::Running);
+    EXPECT_EQ(probe->speed(), 0.0f);
+}
+
+TEST_F(Game, SteeringStepShrinksWithSpeedAndStopsAtTheLimits)
+{
+    press(Qt::Key_Left); // starts, then steers by 10 at standstill
+    EXPECT_EQ(GameProbe::steerAngle(), -10.0f);
+    EXPECT_EQ(probe->heading(), float(-10.0 / 180 * 3.14159));
+    for (int i = 0; i < 20; ++i)
+        press(Qt::Key_Left);
+    EXPECT_EQ(GameProbe::steerAngle(), -90.0f);
+    EXPECT_EQ(probe->heading(), float(-90.0 / 180 * 3.14159));
+
+    for (int i = 0; i < 17; ++i)
+        press(Qt::Key_Right);
+    EXPECT_EQ(GameProbe::steerAngle(), 80.0f);
+    press(Qt::Key_Right);
+    press(Qt::Key_Right);
+    EXPECT_EQ(GameProbe::steerAngle(), 90.0f);
+
+    probe->setSpeed(10.5f);
+    press(Qt::Key_Left);
+    EXPECT_EQ(GameProbe::steerAngle(), float(90.0 - 10.0 / 11.5));
+    probe->setSpeed(40);
+    press(Qt::Key_Left);
+    EXPECT_EQ(GameProbe::steerAngle(), float(double(float(90.0 - 10.0 / 11.5)) - 10.0 / 41));
+}
+
+TEST_F(Game, SpeedKeysTestTheirLimitsBeforeTheChange)
+{
+    press(Qt::Key_Up);
+    EXPECT_EQ(probe->speed(), 0.25f);
+    probe->setSpeed(20);
+    press(Qt::Key_Up);
+    EXPECT_EQ(probe->speed(), 20.25f);
+    press(Qt::Key_Up);
+    EXPECT_EQ(probe->speed(), 20.25f);
+
+    probe->setSpeed(10.5f);
+    press(Qt::Key_Down);
+    press(Qt::Key_Down);
+    press(Qt::Key_Down);
+    press(Qt::Key_Down);
+    press(Qt::Key_Down);
+    press(Qt::Key_Down);
+    EXPECT_EQ(probe->speed(), 4.5f);
+    press(Qt::Key_Down);
+    EXPECT_EQ(probe->speed(), 4.5f);
+
+    press(Qt::Key_S);
+    EXPECT_EQ(probe->speed(), 40.0f);
+    press(Qt::Key_Up);
+    EXPECT_EQ(probe->speed(), 40.0f);
+}
+
+TEST_F(Game, FogKeyTogglesGlFog)
+{
+    press(Qt::Key_Space); // start
+    const bool before = GameProbe::fogEnabled();
+    press(Qt::Key_F);
+    EXPECT_NE(GameProbe::fogEnabled(), before);
+    window->makeCurrent();
+    EXPECT_EQ(bool(glIsEnabled(GL_FOG)), GameProbe::fogEnabled());
+    press(Qt::Key_F);
+    EXPECT_EQ(GameProbe::fogEnabled(), before);
+    window->makeCurrent();
+    EXPECT_EQ(bool(glIsEnabled(GL_FOG)), before);
+}
+
+TEST_F(Game, InitializingAgainKeepsTheListsAndCountsIt)
+{
+    const GLuint landscape = probe->landscapeList(), sky = probe->skyList();
+    const int count = GameProbe::glInitCount();
+    probe->initializeAgain();
+    EXPECT_EQ(probe->landscapeList(), landscape);
+    EXPECT_EQ(probe->skyList(), sky);
+    EXPECT_EQ(GameProbe::glInitCount(), count + 1);
+    probe->initializeAgain();
+    EXPECT_EQ(GameProbe::glInitCount(), count + 2);
+}
+
+// --- motion ----------------------------------------------------------------------------
+
+TEST_F(Game, SpeedRampsToTenAndAHalfAtTheTwentyFirstTick)
+{
+    click();
+    ticks(20);
+    EXPECT_EQ(probe->speed(), 10.0f);
+    ticks(1);
+    EXPECT_EQ(probe->speed(), 10.5f);
+    ticks(5);
+    EXPECT_EQ(probe->speed(), 10.5f);
+    // Straight along +x: 0.5 + 1 + ... + 10.5 and then 5 x 10.5 world units.
+    EXPECT_EQ(probe->eyeX(), 6170000.0f + 115.5f + 52.5f);
+    EXPECT_EQ(probe->eyeZ(), 917000.0f);
+}
+
+TEST_F(Game, BrakingBelowTenIsUndoneByTheRamp)
+{
+    click();
+    ticks(21);
+    press(Qt::Key_Down);
+    press(Qt::Key_Down);
+    EXPECT_EQ(probe->speed(), 8.5f);
+    ticks(4);
+    EXPECT_EQ(probe->speed(), 10.5f);
+}
+
+TEST_F(Game, CourseBoundsHoldOneAxisWhileTheOtherMoves)
+{
+    click();
+    probe->setSpeed(10.5f);
+    probe->eyeX() = kMaxX - 3;
+    ticks(1);
+    EXPECT_EQ(probe->eyeX(), kMaxX);
+    ticks(3);
+    EXPECT_EQ(probe->eyeX(), kMaxX);
+
+    for (int i = 0; i < 4; ++i)
+        press(Qt::Key_Right); // about 3.5 degrees towards +z
+    const float z = probe->eyeZ();
+    ticks(2);
+    EXPECT_EQ(probe->eyeX(), kMaxX);
+    EXPECT_GT(probe->eyeZ(), z);
+
+    probe->eyeZ() = kMaxZ - 0.5f;
+    ticks(1);
+    EXPECT_EQ(probe->eyeZ(), kMaxZ);
+
+    // Lowest bounds: facing -90 degrees the player moves along z only.
+    probe->setSpeed(0); // steering steps of 10 degrees
+    GameProbe::setSteerAngle(-80);
+    press(Qt::Key_Left);
+    press(Qt::Key_Left);
+    EXPECT_EQ(GameProbe::steerAngle(), -90.0f);
+    probe->setSpeed(10.5f);
+    probe->eyeX() = kMinX;
+    probe->eyeZ() = kMinZ + 5;
+    ticks(1);
+    EXPECT_EQ(probe->eyeZ(), kMinZ);
+    EXPECT_EQ(probe->eyeX(), kMinX);
+    probe->eyeX() = kMinX - 100;
+    ticks(1);
+    EXPECT_EQ(probe->eyeX(), kMinX);
+}
+
+TEST_F(Game, StraightRunStopsAtTheEastBoundWithoutFinishing)
+{
+    click();
+    probe->setSpeed(10.5f);
+    probe->eyeX() = 6177000;
+    ticks(200);
+    EXPECT_EQ(probe->eyeX(), kMaxX);
+    EXPECT_EQ(probe->eyeZ(), 917000.0f);
+    EXPECT_EQ(probe->state(), glWidget::Running); // 91700 lies north of the finish span
+    EXPECT_TRUE(probe->timer()->isActive());
+}
+
+TEST_F(Game, TheAheadPointNotTheCameraEntersTheFinish)
+{
+    click();
+    probe->eyeX() = 6177995; // camera 0.5 table units before the line
+    probe->eyeZ() = 916800;
+    probe->frame();
+    EXPECT_EQ(probe->lookX(), 6178005.0f);
+    EXPECT_EQ(probe->state(), glWidget::Finished);
+    EXPECT_FALSE(probe->timer()->isActive());
+
+    // The span is inclusive at both ends, and nothing outside it counts.
+    struct Case { float lookZ; int state; };
+    const Case cases[] = {{916750, glWidget::Finished}, {916960, glWidget::Finished},
+                          {916749.9375f, glWidget::Running}, {916960.0625f, glWidget::Running}};
+    for (const Case& c : cases) {
+        press(Qt::Key_F2);
+        click();
+        probe->eyeX() = 6177990;
+        probe->eyeZ() = c.lookZ;
+        probe->frame();
+        EXPECT_EQ(probe->state(), c.state) << c.lookZ;
+    }
+}
+
+TEST_F(Game, GroundFollowingPutsCameraAndPenguinOnTheTerrain)
+{
+    probe->frame();
+    EXPECT_EQ(probe->lookX(), 6170010.0f);
+    EXPECT_EQ(probe->lookZ(), 917000.0f);
+    EXPECT_EQ(probe->eyeY(), float(double(Landscape::heightAt(617000, 91700)) * 5 + 20));
+    EXPECT_EQ(probe->lookY(), float(double(Landscape::heightAt(617001, 91700)) * 5));
+}
+
+TEST_F(Game, F2RestoresTheStartValuesAndRestartsCleanly)
+{
+    press(Qt::Key_Space);
+    press(Qt::Key_F);
+    const bool fog = GameProbe::fogEnabled();
+    ticks(30);
+    press(Qt::Key_Right);
+    probe->eyeX() = 6177995;
+    probe->eyeZ() = 916800;
+    probe->frame();
+    ASSERT_EQ(probe->state(), glWidget::Finished);
+
+    press(Qt::Key_Left); // no effect once finished
+    EXPECT_EQ(probe->state(), glWidget::Finished);
+    press(Qt::Key_F2);
+    EXPECT_EQ(probe->state(), glWidget::Waiting);
+    EXPECT_EQ(probe->eyeX(), 6170000.0f);
+    EXPECT_EQ(probe->eyeZ(), 917000.0f);
+    EXPECT_EQ(probe->heading(), 0.0f);
+    EXPECT_EQ(GameProbe::steerAngle(), 0.0f);
+    EXPECT_EQ(probe->speed(), 0.0f);
+    EXPECT_EQ(GameProbe::fogEnabled(), fog);
+    EXPECT_FALSE(probe->timer()->isActive());
+
+    // One connection after the restart: a timeout advances the speed once.
+    press(Qt::Key_Space);
+    EXPECT_TRUE(probe->timer()->isActive());
+    QMetaObject::invokeMethod(probe->timer(), "timeout", Qt::DirectConnection);
+    EXPECT_EQ(probe->speed(), 0.5f);
+    press(Qt::Key_F); // leave fog as other tests expect to find it
+}
+
+TEST_F(Game, F2WhileRunningRestartsOnlyIfThatFrameFinishes)
+{
+    press(Qt::Key_Space);
+    press(Qt::Key_F2);
+    EXPECT_EQ(probe->state(), glWidget::Running);
+
+    probe->eyeX() = 6177995;
+    probe->eyeZ() = 916800;
+    press(Qt::Key_F2); // its redraw finishes the run, and the same press restarts
+    EXPECT_EQ(probe->state(), glWidget::Waiting);
+    EXPECT_EQ(probe->eyeX(), 6170000.0f);
+}
+
+// --- the penguin's tilt -------------------------------------------------------------------
+
+TEST(PenguinTilt, FollowsTheSlopeInWholeDegrees)
+{
+    EXPECT_EQ(penguinTilt(-1.0f), 360);
+    const double degree = 3.14159265358979 / 180;
+    EXPECT_EQ(penguinTilt(float(-std::cos(10.5 * degree))), 349);
+    EXPECT_EQ(penguinTilt(float(-std::cos(10.0 * degree))), 350);
+    EXPECT_EQ(penguinTilt(float(-std::cos(30.2 * degree))), 329);
+}
+
+// --- the name prompt ----------------------------------------------------------------------
+
+TEST(NamePrompt, ShownBeforeTheWindowAndCancellable)
+{
+    bool windowVisibleDuringPrompt = true;
+    QString label;
+    whenDialogOpens<QInputDialog>([&](QInputDialog* d) {
+        windowVisibleDuringPrompt = false;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (qobject_cast<glWidget*>(w) && w->isVisible())
+                windowVisibleDuringPrompt = true;
+        label = d->labelText() + "|" + d->windowTitle();
+        d->setTextValue("ignored");
+        d->reject();
+    });
+    glWidget w;
+    GameProbe probe{w};
+    EXPECT_FALSE(windowVisibleDuringPrompt);
+    EXPECT_EQ(label, "Player Name:|Floe Rush");
+    EXPECT_TRUE(probe.name().isEmpty());
+}
+
+// --- ways out of the process ----------------------------------------------------------------
+
+class GameExitDeathTest : public ::testing::Test {
+protected:
+    void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
+};
+
+TEST_F(GameExitDeathTest, EscapeAsFirstKeyStartsAndEnds)
+{
+    EXPECT_EXIT(
+        {
+            answerNamePrompt("Quick");
+            glWidget w;
+            w.show();
+            if (!QTest::qWaitForWindowExposed(&w))
+                std::_Exit(6);
+            QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+            QApplication::sendEvent(&w, &esc);
+            std::_Exit(3);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(GameExitDeathTest, EscapeEndsAFinishedGame)
+{
+    EXPECT_EXIT(
+        {
+            answerNamePrompt("Quick");
+            glWidget w;
+            w.show();
+            if (!QTest::qWaitForWindowExposed(&w))
+                std::_Exit(6);
+            GameProbe probe{w};
+            QKeyEvent space(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier);
+            QApplication::sendEvent(&w, &space);
+            probe.eyeX() = 6177995;
+            probe.eyeZ() = 916800;
+            probe.frame();
+            if (probe.state() != glWidget::Finished)
+                std::_Exit(4);
+            QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+            QApplication::sendEvent(&w, &esc);
+            std::_Exit(3);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(GameExitDeathTest, MissingModelShowsTheWarningAndEndsWithZero)
+{
+    // The tests folder has no data/ folder of its own.
+    const std::string elsewhere = std::string(std::getenv("FLOERUSH_SOURCE_DIR")) + "/tests";
+    EXPECT_EXIT(
+        {
+            if (chdir(elsewhere.c_str()) != 0)
+                std::_Exit(5);
+            whenDialogOpens<QMessageBox>([](QMessageBox* box) {
+                QString text = box->text();
+                text.replace("\n", "<br>");
+                std::fprintf(stderr, "[%s] [%s] buttons=%d\n", qPrintable(box->windowTitle()), qPrintable(text),
+                             int(box->standardButtons()));
+                box->button(QMessageBox::Ok)->click();
+            });
+            glWidget w; // never gets past the warning
+            std::_Exit(3);
+        },
+        ::testing::ExitedWithCode(0),
+        "\\[Application\\] \\[Unable to load file <br>: \\./data/penguin\\.3ds\\.\\] buttons=1024");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    QApplication app(argc, argv);
+    glutInit(&argc, argv);
+    return RUN_ALL_TESTS();
+}
