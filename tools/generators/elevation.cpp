@@ -45,25 +45,24 @@ struct Face {
     double reach;    // distance over which the slope eases
     double distance; // a point on the face, as distance along the fall line,
     double drop;     // and how far below the summit it lies
+    double cap;      // rounding of the summit on this side
 };
 
 // The east face carries the run to the finish; the west side ends on a high
 // shoulder, the deepest valley lies to the south-east.
 const Face kFaces[] = {
-    {0, 0.35, 380, 750, 985},      // east: the slalom face
-    {50, 0.30, 380, 1390, 1420},   // north-east
-    {100, 0.32, 450, 975, 920},    // north
-    {160, 0.22, 330, 1337, 1060},  // north-west
-    {198, 0.22, 300, 998, 1000},   // west
-    {243, 0.30, 380, 1346, 1225},  // south-west
-    {290, 0.38, 460, 1241, 1300},  // south
-    {325, 0.36, 430, 1337, 1330},  // south-east
+    {0, 0.62, 420, 750, 985, 12},       // east: the slalom face
+    {50, 0.30, 380, 1390, 1420, 8},     // north-east
+    {100, 0.32, 450, 975, 920, 8},      // north
+    {160, 0.22, 330, 1337, 1060, 150},  // north-west: the shoulder of the start
+    {198, 0.22, 300, 998, 1000, 150},   // west
+    {243, 0.30, 380, 1346, 1225, 60},   // south-west
+    {290, 0.38, 460, 1241, 1300, 20},   // south
+    {325, 0.36, 430, 1337, 1330, 20},   // south-east
 };
 
-constexpr double kCapRadius = 80; // rounding of the summit
-
 // Drop below the summit at distance d along the fall line of a face whose
-// steepest slope is 1: zero slope at the top, steepest under the cap, then
+// steepest slope is 1: zero slope at the top, steepest below the cap, then
 // easing off towards the foot.
 double unitDrop(const Face& f, double d)
 {
@@ -74,7 +73,7 @@ double unitDrop(const Face& f, double d)
     double drop = 0;
     for (int i = 0; i < steps; ++i) {
         const double s = (i + 0.5) * h;
-        const double rise = s / std::sqrt(s * s + kCapRadius * kCapRadius);
+        const double rise = s / std::sqrt(s * s + f.cap * f.cap);
         const double ease = f.easing + (1 - f.easing) * std::exp(-s / f.reach);
         drop += rise * ease * h;
     }
