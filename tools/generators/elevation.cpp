@@ -16,7 +16,6 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -95,8 +94,6 @@ double onRun(double dx, double dn)
     return along * smoothstep(-60, 0, dx) * (1 - smoothstep(50, 110, across));
 }
 
-bool gDescribe = false;
-
 double shape(double easting, double northing)
 {
     const double dx = easting - kPeakEasting, dn = northing - kPeakNorthing;
@@ -115,8 +112,6 @@ double shape(double easting, double northing)
         }
     }
     double h = kPeak - top;
-    if (gDescribe)
-        std::fprintf(stderr, "  face %d drop %.0f (next %.0f)\n", dominant, top, second);
 
     // Couloirs and spurs: noise stretched along the fall line of the dominant
     // face, deepening downhill and fading out on the ridges (where two faces
@@ -207,12 +202,6 @@ std::vector<double> buildGrid()
             a[i][j] = gauss(kStep * kStep * (dr * dr + dc * dc), sigma);
         }
         b[i] = kFixed[i].elevation - grid[kFixed[i].row * N + kFixed[i].column];
-        gDescribe = std::getenv("ELEVATION_DEBUG") != nullptr;
-        if (gDescribe)
-            shape(kWest + kStep * kFixed[i].column, kNorth - kStep * kFixed[i].row);
-        gDescribe = false;
-        if (std::getenv("ELEVATION_DEBUG"))
-            std::fprintf(stderr, "residual at %d,%d: %.2f\n", kFixed[i].row, kFixed[i].column, b[i]);
     }
     const std::vector<double> w = solve(a, b);
     for (int r = 0; r < N; ++r)
