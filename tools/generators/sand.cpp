@@ -46,7 +46,7 @@ int main(int argc, char** argv)
             const double grain = fractalNoise(u * 64, v * 64, 2, 8, 64);
             const double sparkle = hash3(x, y, 13) % 97 == 0 ? 1.0 : 0.0;
 
-            double light = 0.93 + 0.045 * drift + 0.03 * ripple * rippleStrength + 0.015 * grain;
+            double light = 0.9 + 0.08 * drift + 0.05 * ripple * rippleStrength + 0.03 * grain;
             light = std::min(1.0, light + 0.05 * sparkle);
             // Shadowed hollows lean blue, as snow does under a clear sky.
             const double blue = std::max(0.0, 0.96 - light) * 1.6;
@@ -54,7 +54,7 @@ int main(int argc, char** argv)
             double g = 255 * light * (1 - 0.04 * blue);
             double b = 255 * std::min(1.0, light + 0.035);
             // Near white where the corners meet.
-            const double keep = smoothstep(3, 48, cornerDistance(x, y));
+            const double keep = smoothstep(2, 22, cornerDistance(x, y));
             r = 252 + (r - 252) * keep;
             g = 252 + (g - 252) * keep;
             b = 253 + (b - 253) * keep;

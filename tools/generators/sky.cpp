@@ -15,6 +15,8 @@
 
 namespace {
 
+constexpr double kPi = 3.14159265358979323846;
+
 struct Rgb {
     double r, g, b;
 };
@@ -36,7 +38,6 @@ const Rgb kZenith = {62, 112, 188};
 const Rgb kHorizon = {204, 222, 240};
 const Rgb kHaze = {214, 226, 238};
 const Rgb kSnow = {244, 246, 252};
-const Rgb kRock = {70, 74, 92};
 const Rgb kCloud = {250, 250, 252};
 const Rgb kCloudShade = {178, 188, 206};
 
@@ -68,81 +69,109 @@ private:
     std::vector<Rgb> m_rgb;
 };
 
-// The panorama is parametrised by a in [0, 1) going once round the box, and
-// by t, 0 at the top of the walls and 1 at their lower edge.
-constexpr int kPeriod = 32; // noise cells once round
+// The sky above the mountains, by direction: `a` goes once round the box in
+// [0, 1), t is 0 at the top of the walls and 1 at their lower edge.
+constexpr int kPeriod = 32; // cloud noise cells once round
 
-// Height of a mountain range's crest (as t) along the panorama; ridged noise
-// gives sharp summits and notches.
-double crest(double a, double base, double rise, uint32_t seed, double cells)
-{
-    const int period = int(cells);
-    const double n = fractalNoise(a * cells, 0.5, 4, seed, period);
-    const double ridged = 1 - std::fabs(n) * 2.2;
-    const double broad = 0.5 + 0.5 * valueNoise(a * cells / 4, 3.5, seed + 50, period / 4);
-    return base - rise * std::clamp(0.35 * broad + 0.65 * ridged * broad + 0.15, 0.0, 1.2);
-}
-
-// Light comes from the west: a flank whose crest rises to the east is lit.
-double flankLight(double a, double t, double top, uint32_t seed, double base, double rise, double cells)
-{
-    const double depth = std::max(0.0, t - top);
-    const double reach = 0.004 + depth * 0.25; // lower down, broader faces
-    const double left = crest(a - reach, base, rise, seed, cells);
-    const double right = crest(a + reach, base, rise, seed, cells);
-    return 0.5 + 0.5 * std::tanh((left - right) * 25);
-}
-
-Rgb mountain(double a, double t, double top, uint32_t seed, double base, double rise, double cells, Rgb haze,
-    double hazeAmount)
-{
-    const double depth = t - top;
-    const double lit = flankLight(a, t, top, seed, base, rise, cells);
-    const double rocks = fractalNoise(a * cells * 12, t * 9, 4, seed + 9, int(cells) * 12); // streaks down the fall line
-    // Snow clings to the upper slopes and the lit faces; rock shows through below.
-    const double snowLine = 0.25 - 2.5 * depth + 0.6 * rocks + 0.35 * lit;
-    Rgb c = mix(kRock, kSnow, smoothstep(-0.02, 0.12, snowLine));
-    c = mix(scale(c, 0.55), c, lit);
-    // Shadowed snow turns blue, not grey.
-    c.b += (1 - lit) * 18;
-    return mix(c, haze, hazeAmount + 0.5 * smoothstep(0.0, base - top + 0.3, depth) * (1 - hazeAmount));
-}
-
-Rgb sky(double a, double t, int size)
+Rgb sky(double a, double t)
 {
     Rgb c = mix(kZenith, kHorizon, std::pow(t / 0.62, 1.6));
-    // A few soft clouds drifting above the horizon.
     // Long, flat banks of cloud: the noise is stretched along the horizon.
     const double cloud = fractalNoise(a * kPeriod / 2, t * 14, 5, 77, kPeriod / 2);
     const double band = smoothstep(0.10, 0.22, t) * (1 - smoothstep(0.34, 0.46, t));
     const double cover = smoothstep(0.18, 0.5, cloud) * band;
     const double shade = smoothstep(0.0, 0.5, (t - 0.18) * 4 + 0.5 * fractalNoise(a * kPeriod, t * 20, 3, 78, kPeriod));
-    (void)size;
     return mix(c, mix(kCloud, kCloudShade, shade * 0.6), cover * 0.85);
 }
 
-Rgb panorama(double a, double t, int size)
+// The ranges around the box: a ridged heightfield over the ground plane
+// (one unit a noise cell), about 0 in the valleys and 1 on the highest tops.
+double ranges(double x, double y)
 {
-    const double farBase = 0.74, farRise = 0.28, farCells = kPeriod / 2;
-    const double nearBase = 0.86, nearRise = 0.20, nearCells = kPeriod * 3 / 8;
-    const double farTop = crest(a, farBase, farRise, 21, farCells);
-    const double nearTop = crest(a, nearBase, nearRise, 42, nearCells);
-    const double edge = 1.0 / size; // soften silhouettes over about a pixel
-    Rgb c = sky(a, t, size);
-    c = mix(c, mountain(a, t, farTop, 21, farBase, farRise, farCells, kHorizon, 0.35), smoothstep(-edge, edge, t - farTop));
-    c = mix(c, mountain(a, t, nearTop, 42, nearBase, nearRise, nearCells, kHaze, 0.05),
-        smoothstep(-edge, edge, t - nearTop));
-    // Valley haze along the foot of the walls.
-    return mix(c, kHaze, smoothstep(0.86, 1.0, t) * 0.8);
+    double sum = 0, amplitude = 0.6, weight = 1;
+    double fx = x * 0.35, fy = y * 0.35;
+    for (int i = 0; i < 6; ++i) {
+        const double ridge = 1 - std::fabs(valueNoise(fx, fy, 300 + uint32_t(i)));
+        const double sharp = ridge * ridge * weight;
+        sum += amplitude * sharp;
+        weight = std::clamp(sharp * 1.6, 0.0, 1.0); // finer detail rides on the ridges
+        fx *= 2.1, fy *= 2.1, amplitude *= 0.45;
+    }
+    const double massif = 0.55 + 0.45 * valueNoise(x * 0.08, y * 0.08, 330);
+    return 1.35 * sum * massif;
 }
 
+constexpr double kEyeHeight = 0.30;  // the viewer stands above the valleys, below the tops
+constexpr double kHorizonT = 0.62;   // where eye level meets the walls
+constexpr double kFocal = 2.2;       // picture height per unit of height over distance
+constexpr double kNear = 0.3, kFar = 60;
+
+// The colour of the ground at (x, y), seen from distance d: lit by a low sun,
+// snow where the slope lets it lie, rock on the steep faces, hazier further off.
+Rgb ground(double x, double y, double d)
+{
+    const double e = 0.02;
+    const double h = ranges(x, y);
+    const double gx = (ranges(x + e, y) - ranges(x - e, y)) / (2 * e);
+    const double gy = (ranges(x, y + e) - ranges(x, y - e)) / (2 * e);
+    const double relief = 1.6; // heights are exaggerated against the ground plane
+    const double nx = -gx * relief, ny = -gy * relief, len = std::sqrt(nx * nx + ny * ny + 1);
+    const double sun = std::max(0.0, (0.7 * nx + 0.5 * ny + 0.5) / len);
+    const double steep = std::sqrt(gx * gx + gy * gy) * relief;
+    const double snowy = smoothstep(1.1, 0.6, steep - 0.6 * h + 0.25 * valueNoise(x * 3, y * 3, 340));
+    Rgb lit = mix(Rgb{118, 112, 112}, kSnow, snowy);
+    Rgb shadow = mix(Rgb{52, 58, 78}, Rgb{150, 170, 208}, snowy);
+    Rgb c = mix(shadow, lit, smoothstep(0.05, 0.75, sun));
+    const double haze = 1 - std::exp(-d / 30);
+    return mix(c, kHorizon, 0.05 + 0.85 * haze);
+}
+
+// One column of a wall, marched from the viewer outwards: each ground sample
+// covers the part of the column between its own height on the picture and the
+// highest one drawn so far; what stays uncovered is sky.
+void column(std::vector<Rgb>& out, int rows, double a, double theta, double stretch)
+{
+    std::vector<bool> covered(rows, false);
+    double lowest = double(rows); // first row not yet covered, from the top
+    for (double d = kNear; d < kFar; d += 0.004 + 0.006 * d) {
+        const double x = d * std::cos(theta), y = d * std::sin(theta);
+        const double t = kHorizonT + (kEyeHeight - ranges(x, y)) / d * kFocal * stretch;
+        const double row = t * rows;
+        if (row >= lowest)
+            continue;
+        const Rgb c = ground(x, y, d);
+        for (int r = std::max(0, int(std::ceil(row))); r < int(lowest); ++r)
+            out[r] = c, covered[r] = true;
+        lowest = std::max(0.0, std::ceil(row));
+    }
+    for (int r = 0; r < rows; ++r)
+        if (!covered[r])
+            out[r] = sky(a, (r + 0.5) / rows);
+}
+
+// A wall seen from the middle of the box: picture column s looks out at the
+// angle atan(2 s - 1) from the wall's centre line, and the wall lies
+// 1 / cos of that angle further off there, which stretches heights.
 void wall(Picture& pic, int size, int index)
 {
-    for (int y = 0; y < size; ++y)
-        for (int x = 0; x < size; ++x) {
-            const double a = (index + (x + 0.5) / size) / 4.0;
-            pic.at(x, y) = panorama(a, (y + 0.5) / size, size);
+    const int samples = 2; // per pixel and axis, averaged
+    const int rows = size * samples;
+    std::vector<Rgb> line(rows);
+    std::vector<Rgb> sum(size_t(size) * size, Rgb{0, 0, 0});
+    for (int sx = 0; sx < size * samples; ++sx) {
+        const double s = (sx + 0.5) / (size * samples);
+        const double off = std::atan(2 * s - 1);
+        // Turned so that the highest massif stands in the east, where the run heads.
+        const double theta = index * kPi / 2 + off + 2.45;
+        column(line, rows, (index + s) / 4, theta, 1 / std::cos(off));
+        for (int r = 0; r < rows; ++r) {
+            Rgb& acc = sum[size_t(r / samples) * size + sx / samples];
+            acc = {acc.r + line[r].r, acc.g + line[r].g, acc.b + line[r].b};
         }
+    }
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x)
+            pic.at(x, y) = scale(sum[size_t(y) * size + x], 1.0 / (samples * samples));
 }
 
 void roof(Picture& pic, int size)
