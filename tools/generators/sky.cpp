@@ -1,6 +1,8 @@
 // Generates the sky box pictures: four walls that form one continuous
-// panorama of a far alpine horizon (front, right, back, left, going round)
-// under a sky that deepens upwards, and a roof of sky with cloud.
+// panorama (front, right, back, left, going round) of far alpine ranges under
+// a sky that deepens upwards, and a roof of sky with cloud. The ranges are a
+// ridged heightfield seen in perspective from the middle of the box, so that
+// each wall looks right from inside it.
 //
 // Usage: gen_sky OUTPUT_DIR [SIZE]   (writes f.bmp l.bmp r.bmp b.bmp u.bmp)
 #include "filewriters/bmpwriter.h"
@@ -36,7 +38,6 @@ Rgb scale(Rgb a, double k)
 // walls meet the roof without a seam.
 const Rgb kZenith = {62, 112, 188};
 const Rgb kHorizon = {204, 222, 240};
-const Rgb kHaze = {214, 226, 238};
 const Rgb kSnow = {244, 246, 252};
 const Rgb kCloud = {250, 250, 252};
 const Rgb kCloudShade = {178, 188, 206};
