@@ -1,0 +1,254 @@
+// The committed assets in data/, read with the project's own loaders.
+#include <imagebase>
+
+#ifdef FLOERUSH_HAVE_IMPORTER
+#include "l3ds.h"
+#endif
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+bool powerOfTwo(int v)
+{
+    return v > 0 && (v & (v - 1)) == 0;
+}
+
+struct Picture {
+    Lumen::Bitmap bitmap;
+    int width() const { return bitmap.m_dim[0]; }
+    int height() const { return bitmap.m_dim[1]; }
+    // Channel c (0 blue, 1 green, 2 red) of pixel (x, y), y = 0 the top row.
+    int at(int x, int y, int c) const { return bitmap.getData()[(size_t(y) * width() + x) * 3 + c]; }
+};
+
+void load(Picture& p, const char* path)
+{
+    ASSERT_EQ(p.bitmap.load(path), 1) << path;
+    ASSERT_EQ(p.bitmap.m_bits, 24) << path;
+    ASSERT_EQ(p.bitmap.m_channels, 3) << path;
+    ASSERT_TRUE(powerOfTwo(p.width())) << path;
+    ASSERT_TRUE(powerOfTwo(p.height())) << path;
+}
+
+// Mean absolute difference between column xa of a and column xb of b.
+double columnDifference(const Picture& a, int xa, const Picture& b, int xb)
+{
+    double sum = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int c = 0; c < 3; ++c)
+            sum += std::abs(a.at(xa, y, c) - b.at(xb, y, c));
+    return sum / (3.0 * a.height());
+}
+
+double rowDifference(const Picture& a, int ya, const Picture& b, int yb)
+{
+    double sum = 0;
+    for (int x = 0; x < a.width(); ++x)
+        for (int c = 0; c < 3; ++c)
+            sum += std::abs(a.at(x, ya, c) - b.at(x, yb, c));
+    return sum / (3.0 * a.width());
+}
+
+TEST(SkyPictures, AreSquareTwentyFourBitPowersOfTwo)
+{
+    for (const char* path : {"./data/f.bmp", "./data/l.bmp", "./data/r.bmp", "./data/b.bmp", "./data/u.bmp"}) {
+        Picture p;
+        load(p, path);
+        EXPECT_EQ(p.width(), p.height()) << path;
+        EXPECT_GE(p.width(), 256) << path;
+        EXPECT_LE(p.width(), 512) << path;
+    }
+}
+
+// Going round inside the box: front, right, back, left, front again. Each
+// wall's right edge meets the next wall's left edge.
+TEST(SkyPictures, WallsJoinWithoutSeams)
+{
+    Picture walls[4];
+    const char* paths[4] = {"./data/f.bmp", "./data/r.bmp", "./data/b.bmp", "./data/l.bmp"};
+    for (int i = 0; i < 4; ++i)
+        load(walls[i], paths[i]);
+    for (int i = 0; i < 4; ++i) {
+        const Picture& a = walls[i];
+        const Picture& b = walls[(i + 1) % 4];
+        const int last = a.width() - 1;
+        // Across the corner the picture changes no more than between two
+        // neighbouring columns inside a wall.
+        const double seam = columnDifference(a, last, b, 0);
+        const double inside = columnDifference(a, last - 1, a, last);
+        EXPECT_LT(seam, 2 * inside + 2) << paths[i] << " -> " << paths[(i + 1) % 4];
+        // And a wall is not continuous with itself: the walls differ.
+        EXPECT_GT(columnDifference(a, 0, b, 0), seam) << paths[i];
+    }
+}
+
+// Upright: sky at the top deepening upwards, brighter horizon and mountains
+// lower down; the roof meets the walls' top edges in the same colour.
+TEST(SkyPictures, WallsShowSkyAboveTheHorizonAndMeetTheRoof)
+{
+    Picture front, roof;
+    load(front, "./data/f.bmp");
+    load(roof, "./data/u.bmp");
+    const int n = front.height();
+    auto rowMean = [&](int y, int c) {
+        double sum = 0;
+        for (int x = 0; x < front.width(); ++x)
+            sum += front.at(x, y, c);
+        return sum / front.width();
+    };
+    // Top: clearly blue.
+    EXPECT_GT(rowMean(2, 0), rowMean(2, 2) + 60);
+    // The sky pales towards the horizon.
+    EXPECT_GT(rowMean(n / 3, 2), rowMean(2, 2) + 40);
+    // Lower down, the mountains' snow and the valley haze: bright and grey.
+    EXPECT_GT(rowMean(n * 15 / 16, 2), 150);
+    EXPECT_LT(std::fabs(rowMean(n * 15 / 16, 0) - rowMean(n * 15 / 16, 2)), 40);
+    // The roof's lower edge lies along the front wall's top.
+    EXPECT_LT(rowDifference(roof, roof.height() - 1, front, 0), 6);
+}
+
+TEST(SandPicture, TilesWithoutSeamsAndHasNearWhiteCorners)
+{
+    Picture sand;
+    load(sand, "./data/sand1.bmp");
+    ASSERT_EQ(sand.width(), 256);
+    ASSERT_EQ(sand.height(), 256);
+    // The markers are drawn with the texel where the four corners meet.
+    for (auto [x, y] : {std::pair{0, 0}, {255, 0}, {0, 255}, {255, 255}})
+        for (int c = 0; c < 3; ++c)
+            EXPECT_GE(sand.at(x, y, c), 240) << x << "," << y;
+    EXPECT_LT(columnDifference(sand, 255, sand, 0), 2 * columnDifference(sand, 127, sand, 128) + 1);
+    EXPECT_LT(rowDifference(sand, 255, sand, 0), 2 * rowDifference(sand, 127, sand, 128) + 1);
+    // Snow: bright everywhere, but not a blank white sheet.
+    int darkest = 255, brightest = 0;
+    for (int y = 0; y < 256; ++y)
+        for (int x = 0; x < 256; ++x) {
+            darkest = std::min(darkest, sand.at(x, y, 2));
+            brightest = std::max(brightest, sand.at(x, y, 2));
+        }
+    EXPECT_GT(darkest, 170);
+    EXPECT_GT(brightest - darkest, 20);
+}
+
+std::vector<uint8_t> readFile(const char* path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+uint32_t le32(const std::vector<uint8_t>& b, size_t at)
+{
+    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
+}
+
+uint16_t le16(const std::vector<uint8_t>& b, size_t at)
+{
+    return uint16_t(b[at] | b[at + 1] << 8);
+}
+
+TEST(Music, IsSixteenBitPcmOfThirtyToSixtySeconds)
+{
+    const std::vector<uint8_t> wav = readFile("./data/music.wav");
+    ASSERT_GE(wav.size(), 44u);
+    EXPECT_EQ(std::memcmp(wav.data(), "RIFF", 4), 0);
+    EXPECT_EQ(le32(wav, 4), wav.size() - 8);
+    EXPECT_EQ(std::memcmp(wav.data() + 8, "WAVEfmt ", 8), 0);
+    ASSERT_EQ(le32(wav, 16), 16u);
+    EXPECT_EQ(le16(wav, 20), 1) << "PCM";
+    const int channels = le16(wav, 22);
+    const uint32_t rate = le32(wav, 24);
+    EXPECT_TRUE(channels == 1 || channels == 2);
+    EXPECT_TRUE(rate == 22050 || rate == 44100) << rate;
+    EXPECT_EQ(le32(wav, 28), rate * channels * 2);
+    EXPECT_EQ(le16(wav, 32), channels * 2);
+    EXPECT_EQ(le16(wav, 34), 16);
+    EXPECT_EQ(std::memcmp(wav.data() + 36, "data", 4), 0);
+    const uint32_t bytes = le32(wav, 40);
+    ASSERT_EQ(bytes, wav.size() - 44);
+    const double seconds = double(bytes) / (rate * channels * 2);
+    EXPECT_GE(seconds, 30.0);
+    EXPECT_LE(seconds, 60.0);
+
+    // Audible all through, without clipping: every second has sound in it.
+    const size_t samples = bytes / 2, perSecond = rate * channels;
+    int peak = 0;
+    for (size_t second = 0; second + 1 < seconds; ++second) {
+        double energy = 0;
+        for (size_t i = second * perSecond; i < (second + 1) * perSecond && i < samples; ++i) {
+            const int v = int16_t(le16(wav, 44 + 2 * i));
+            energy += double(v) * v;
+            peak = std::max(peak, std::abs(v));
+        }
+        EXPECT_GT(std::sqrt(energy / perSecond), 1000.0) << "second " << second;
+    }
+    EXPECT_LT(peak, 32767);
+}
+
+TEST(PenguinModel, IsOneWellFormedChunkTree)
+{
+    const std::vector<uint8_t> file = readFile("./data/penguin.3ds");
+    ASSERT_GE(file.size(), 12u);
+    EXPECT_EQ(le16(file, 0), 0x4D4D);
+    EXPECT_EQ(le32(file, 2), file.size());
+    // Every chunk directly inside the root fits in it.
+    size_t at = 6;
+    int editors = 0;
+    while (at + 6 <= file.size()) {
+        const uint32_t length = le32(file, at + 2);
+        ASSERT_GE(length, 6u);
+        ASSERT_LE(at + length, file.size());
+        editors += le16(file, at) == 0x3D3D;
+        at += length;
+    }
+    EXPECT_EQ(at, file.size());
+    EXPECT_EQ(editors, 1);
+}
+
+#ifdef FLOERUSH_HAVE_IMPORTER
+TEST(PenguinModel, LoadsWithTheImporterAsAPenguinSixUnitsTall)
+{
+    L3DS model;
+    ASSERT_TRUE(model.LoadFile("./data/penguin.3ds"));
+    ASSERT_GE(model.GetMeshCount(), 6u);
+    uint32_t triangles = 0;
+    float minY = 1e9f, maxY = -1e9f, maxZ = -1e9f;
+    std::string frontmost;
+    for (uint32_t m = 0; m < model.GetMeshCount(); ++m) {
+        const LMesh& mesh = model.GetMesh(m);
+        ASSERT_GT(mesh.GetTriangleCount(), 0u) << mesh.GetName();
+        triangles += mesh.GetTriangleCount();
+        for (uint32_t t = 0; t < mesh.GetTriangleCount(); ++t) {
+            const LIndexTriangle& tri = mesh.GetTriangle(t);
+            ASSERT_LT(tri.a, mesh.GetVertexCount());
+            ASSERT_LT(tri.b, mesh.GetVertexCount());
+            ASSERT_LT(tri.c, mesh.GetVertexCount());
+        }
+        for (uint32_t v = 0; v < mesh.GetVertexCount(); ++v) {
+            const LVec4& p = mesh.GetVertex(v);
+            minY = std::min(minY, p.y), maxY = std::max(maxY, p.y);
+            if (p.z > maxZ)
+                maxZ = p.z, frontmost = mesh.GetName();
+        }
+        EXPECT_EQ(mesh.GetMaterialCount(), 1u) << mesh.GetName();
+    }
+    EXPECT_GE(triangles, 1000u);
+    EXPECT_LE(triangles, 5000u);
+    // Standing on y = 0, about 6 units tall, the beak pointing along +z.
+    EXPECT_NEAR(minY, 0.0f, 0.05f);
+    EXPECT_NEAR(maxY - minY, 6.0f, 0.5f);
+    EXPECT_EQ(frontmost, "Beak");
+    for (const char* material : {"Black", "White", "Orange"})
+        EXPECT_NE(model.FindMaterial(material), nullptr) << material;
+}
+#endif
+
+} // namespace
