@@ -1,0 +1,248 @@
+// Geometry: block-average downsampling, quarter turns, mirroring and padding to
+// powers of two. Each builds a new buffer and swaps it in.
+#include "operations.h"
+
+#include <cstring>
+#include <iostream>
+#include <utility>
+
+namespace Lumen {
+
+using namespace detail;
+
+namespace {
+
+// Adds one source row's samples to the block sums: sample x of the row is
+// row[x * step + c] for channel c. Kept apart so that the one-channel case
+// compiles to a plain strided loop.
+template <class T>
+void accumulateRow(float* sums, const T* row, int nx, int step, int channels)
+{
+    if (channels == 1) {
+        for (int x = 0; x < nx; ++x)
+            sums[x] += static_cast<float>(row[size_t(x) * step]);
+        return;
+    }
+    for (int x = 0; x < nx; ++x)
+        for (int c = 0; c < channels; ++c)
+            sums[size_t(x) * channels + c] += static_cast<float>(row[size_t(x) * step + c]);
+}
+
+// Copies an na x nb grid of voxels of `channels` elements: voxel (a, b) of the
+// source at src + a*sa + b*sb goes to dst + a*da + b*db (strides in elements).
+// Tiled so that both sides stay in cache when one of them is walked across rows.
+template <class T>
+void copyGrid(const T* src, ptrdiff_t sa, ptrdiff_t sb, T* dst, ptrdiff_t da, ptrdiff_t db, int na, int nb,
+    int channels)
+{
+    constexpr int kTile = 32;
+    for (int a0 = 0; a0 < na; a0 += kTile) {
+        const int a1 = std::min(na, a0 + kTile);
+        for (int b0 = 0; b0 < nb; b0 += kTile) {
+            const int b1 = std::min(nb, b0 + kTile);
+            for (int a = a0; a < a1; ++a) {
+                const T* s = src + a * sa;
+                T* d = dst + a * da;
+                if (channels == 1) {
+                    for (int b = b0; b < b1; ++b)
+                        d[b * db] = s[b * sb];
+                } else {
+                    for (int b = b0; b < b1; ++b)
+                        std::memcpy(d + b * db, s + b * sb, sizeof(T) * size_t(channels));
+                }
+            }
+        }
+    }
+}
+
+} // namespace
+
+template <class T>
+Image* ImageBase<T>::downsample(int fx, int fy, int fz, int ft, bool newImage)
+{
+    if (!m_data || fx < 1 || fy < 1 || fz < 1 || ft < 1)
+        return nullptr;
+
+    const int channels = m_channels;
+    const int nx = m_dim[0] / fx, ny = m_dim[1] / fy, nz = m_dim[2] / fz, nt = m_dim[3] / ft;
+    const size_t count = size_t(nx) * ny * nz * nt * channels;
+
+    ImageBase<T>* created = nullptr;
+    T* out = nullptr;
+    if (newImage) {
+        created = new ImageBase<T>();
+        created->init(nx, ny, nz, nt, channels);
+        out = created->m_data;
+        if (!out && count) {
+            delete created;
+            return nullptr;
+        }
+    } else if (count) {
+        out = allocateElements<T>(count);
+        if (!out)
+            return nullptr;
+    }
+
+    if (count) {
+        // The block never exceeds the image, so the product fits 32 bits here.
+        const int blockSize = fx * fy * fz * ft;
+        const float divisor = static_cast<float>(blockSize);
+        // Dividing by a power of two equals multiplying by its exact reciprocal.
+        const bool powerOfTwo = (blockSize & (blockSize - 1)) == 0;
+        const float reciprocal = 1.0f / divisor;
+
+        const size_t rowLength = size_t(nx) * channels;
+        std::vector<float> sums(rowLength);
+        T* dst = out;
+        for (int t = 0; t < nt; ++t)
+            for (int z = 0; z < nz; ++z)
+                for (int y = 0; y < ny; ++y) {
+                    std::fill(sums.begin(), sums.end(), 0.0f);
+                    for (int l = 0; l < ft; ++l)
+                        for (int k = 0; k < fz; ++k)
+                            for (int j = 0; j < fy; ++j) {
+                                const T* row = m_data + size_t(t * ft + l) * m_frame_size
+                                    + size_t(z * fz + k) * m_slice_size + size_t(y * fy + j) * m_stride;
+                                for (int i = 0; i < fx; ++i)
+                                    accumulateRow(sums.data(), row + size_t(i) * channels, nx, fx * channels, channels);
+                            }
+                    if (powerOfTwo) {
+                        for (size_t e = 0; e < rowLength; ++e)
+                            dst[e] = fromFloat<T>(sums[e] * reciprocal);
+                    } else {
+                        for (size_t e = 0; e < rowLength; ++e)
+                            dst[e] = fromFloat<T>(sums[e] / divisor);
+                    }
+                    dst += rowLength;
+                }
+    }
+
+    if (newImage) {
+        created->setSpacing(m_spacing[0] * float(fx), m_spacing[1] * float(fy), m_spacing[2] * float(fz),
+            m_spacing[3] * float(ft));
+        return created;
+    }
+
+    installBuffer(*this, out);
+    m_spacing[0] *= float(fx);
+    m_spacing[1] *= float(fy);
+    m_spacing[2] *= float(fz);
+    m_spacing[3] *= float(ft);
+    setExtents(*this, nx, ny, nz, nt);
+    if (m_verbose)
+        std::cout << "Image downsampled, new size " << nx << " x " << ny << " x " << nz << std::endl;
+    return nullptr;
+}
+
+template <class T>
+void ImageBase<T>::rotate(int axis)
+{
+    if (!m_data || axis < 0 || axis > 2)
+        return;
+    T* out = allocateElements<T>(size_t(m_image_size));
+    if (!out)
+        return;
+
+    const int nx = m_dim[0], ny = m_dim[1], nz = m_dim[2], nt = m_dim[3], c = m_channels;
+    const ptrdiff_t row = ptrdiff_t(nx) * c, plane = row * ny;
+    for (int t = 0; t < nt; ++t) {
+        const T* src = m_data + size_t(t) * m_frame_size;
+        T* dst = out + size_t(t) * m_frame_size;
+        if (axis == 0) {
+            // (x, y, z) -> (x, z, Y-1-y) in extents X, Z, Y: whole rows move.
+            for (int z = 0; z < nz; ++z)
+                for (int y = 0; y < ny; ++y)
+                    std::memcpy(dst + (ptrdiff_t(ny - 1 - y) * nz + z) * row, src + z * plane + y * row,
+                        sizeof(T) * size_t(row));
+        } else if (axis == 1) {
+            // (x, y, z) -> (Z-1-z, y, x) in extents Z, Y, X: x and z trade places per row y.
+            const ptrdiff_t newRow = ptrdiff_t(nz) * c, newPlane = newRow * ny;
+            for (int y = 0; y < ny; ++y)
+                copyGrid(src + y * row, c, plane, dst + y * newRow + ptrdiff_t(nz - 1) * c, newPlane, -ptrdiff_t(c),
+                    nx, nz, c);
+        } else {
+            // (x, y, z) -> (y, X-1-x, z) in extents Y, X, Z.
+            const ptrdiff_t newRow = ptrdiff_t(ny) * c;
+            for (int z = 0; z < nz; ++z)
+                copyGrid(src + z * plane, c, row, dst + z * plane + ptrdiff_t(nx - 1) * newRow, -newRow, c, nx, ny, c);
+        }
+    }
+
+    installBuffer(*this, out);
+    if (axis == 0) {
+        setExtents(*this, nx, nz, ny, nt);
+        std::swap(m_spacing[1], m_spacing[2]);
+    } else if (axis == 1) {
+        setExtents(*this, nz, ny, nx, nt);
+        std::swap(m_spacing[0], m_spacing[2]);
+    } else {
+        setExtents(*this, ny, nx, nz, nt);
+        std::swap(m_spacing[0], m_spacing[1]);
+    }
+    if (m_verbose)
+        std::cout << "Rotated image around axis " << axis << std::endl;
+}
+
+template <class T>
+void ImageBase<T>::flip(bool fx, bool fy, bool fz, bool ft)
+{
+    if (!m_data)
+        return;
+    T* out = allocateElements<T>(size_t(m_image_size));
+    if (!out)
+        return;
+
+    const int nx = m_dim[0], ny = m_dim[1], nz = m_dim[2], nt = m_dim[3], c = m_channels;
+    for (int t = 0; t < nt; ++t)
+        for (int z = 0; z < nz; ++z)
+            for (int y = 0; y < ny; ++y) {
+                const T* src = m_data + size_t(t) * m_frame_size + size_t(z) * m_slice_size + size_t(y) * m_stride;
+                T* dst = out + size_t(ft ? nt - 1 - t : t) * m_frame_size + size_t(fz ? nz - 1 - z : z) * m_slice_size
+                    + size_t(fy ? ny - 1 - y : y) * m_stride;
+                if (!fx) {
+                    std::memcpy(dst, src, sizeof(T) * size_t(m_stride));
+                } else if (c == 1) {
+                    for (int x = 0; x < nx; ++x)
+                        dst[x] = src[nx - 1 - x];
+                } else {
+                    for (int x = 0; x < nx; ++x)
+                        std::memcpy(dst + size_t(x) * c, src + size_t(nx - 1 - x) * c, sizeof(T) * size_t(c));
+                }
+            }
+    installBuffer(*this, out);
+}
+
+template <class T>
+void ImageBase<T>::scaleToPowerOfTwo()
+{
+    if (!m_data || m_dim[0] > (1 << 30) || m_dim[1] > (1 << 30))
+        return;
+    const int nx = nextPowerOfTwo(m_dim[0]), ny = nextPowerOfTwo(m_dim[1]);
+    const int64_t count = int64_t(nx) * ny * m_dim[2] * m_dim[3] * m_channels;
+    if (count > INT32_MAX)
+        return;
+    T* out = allocateElements<T>(size_t(count));
+    if (!out)
+        return;
+    std::memset(static_cast<void*>(out), 0, sizeof(T) * size_t(count));
+
+    const size_t newRow = size_t(m_channels) * nx, newSlice = newRow * ny;
+    for (int z = 0; z < m_dim[2]; ++z)
+        for (int y = 0; y < m_dim[1]; ++y)
+            std::memcpy(out + z * newSlice + y * newRow, m_data + size_t(z) * m_slice_size + size_t(y) * m_stride,
+                sizeof(T) * size_t(m_stride));
+
+    setExtents(*this, nx, ny, m_dim[2], m_dim[3]);
+    installBuffer(*this, out);
+    if (m_verbose)
+        std::cout << "Scaled to power of two, new width = " << nx << ", height = " << ny << std::endl;
+}
+
+#define LUMEN_INSTANTIATE_GEOMETRY(T)                                          \
+    template Image* ImageBase<T>::downsample(int, int, int, int, bool);       \
+    template void ImageBase<T>::rotate(int);                                  \
+    template void ImageBase<T>::flip(bool, bool, bool, bool);                 \
+    template void ImageBase<T>::scaleToPowerOfTwo();
+LUMEN_FOR_EACH_ELEMENT_TYPE(LUMEN_INSTANTIATE_GEOMETRY)
+
+} // namespace Lumen
