@@ -74,12 +74,14 @@ Image* ImageBase<T>::gradient(int type, const float* kernel, bool keep, Image* o
     for (int z = 0; z < nz && rowVoxels > 0; ++z) {
         const float* slice = any ? asFloats(m_data + z * sliceLength, sliceLength, scratch) : nullptr;
         for (int y = b; y < ny - b; ++y) {
-            std::fill(g0.begin(), g0.end(), 0.0f);
-            std::fill(g1.begin(), g1.end(), 0.0f);
+            // Columns 0 and X-1 of g0, g1 are never written: they stay 0.
             if (any && y >= 1 && y <= ny - 2) {
                 const float* centre = slice + size_t(y) * nx;
                 convolveRow(g0.data(), centre, taps0.data(), taps0.size(), 1, nx - 1);
                 convolveRow(g1.data(), centre, taps1.data(), taps1.size(), 1, nx - 1);
+            } else {
+                std::fill(g0.begin(), g0.end(), 0.0f);
+                std::fill(g1.begin(), g1.end(), 0.0f);
             }
             for (int x = 0; x < rowVoxels; ++x) {
                 values[2 * size_t(x)] = g0[size_t(x + b)];
@@ -140,14 +142,15 @@ Image* ImageBase<T>::hessian(int type, const float* kernel, Image* output)
         if (any)
             deinterleave(m_data + size_t(z) * m_slice_size, int(sliceLength), c, g0.data(), g1.data());
         for (int y = 0; y < ny; ++y) {
-            std::fill(h0.begin(), h0.end(), 0.0f);
-            std::fill(h1.begin(), h1.end(), 0.0f);
-            std::fill(h2.begin(), h2.end(), 0.0f);
             if (any && y >= 1 && y <= ny - 2) {
                 const size_t centre = size_t(y) * nx;
                 convolveRow(h0.data(), g0.data() + centre, direct.data(), direct.size(), 1, nx - 1);
                 convolveRow(h1.data(), g0.data() + centre, transposed.data(), transposed.size(), 1, nx - 1);
                 convolveRow(h2.data(), g1.data() + centre, transposed.data(), transposed.size(), 1, nx - 1);
+            } else {
+                std::fill(h0.begin(), h0.end(), 0.0f);
+                std::fill(h1.begin(), h1.end(), 0.0f);
+                std::fill(h2.begin(), h2.end(), 0.0f);
             }
             ranges[0].add(h0.data(), h0.size());
             ranges[1].add(h1.data(), h1.size());
@@ -221,9 +224,11 @@ Image* ImageBase<T>::gradient3D(int type, const float* kernel, bool keep, bool w
             const float* centre = volume + z * plane + y * row;
             const bool inside = any && z >= 1 && z <= nz - 2 && y >= 1 && y <= ny - 2;
             for (int a = 0; a < 3; ++a) {
-                std::fill(g[a].begin(), g[a].end(), 0.0f);
+                // Columns 0 and X-1 are never written by convolveRow: they stay 0.
                 if (inside)
                     convolveRow(g[a].data(), centre, taps[a].data(), taps[a].size(), 1, nx - 1);
+                else
+                    std::fill(g[a].begin(), g[a].end(), 0.0f);
                 if (clamps)
                     for (int x = b; x < nx - b; ++x) {
                         float& v = g[a][size_t(x)];

@@ -54,12 +54,18 @@ Image* ImageBase<T>::filter(int type, const float* kernel, int w, Image* output)
     Range range;
     std::vector<float> row(static_cast<size_t>(nx)), scratch;
     const size_t sliceLength = size_t(nx) * ny;
+    const std::vector<float> zeros(static_cast<size_t>(nx));
     for (int z = 0; z < nz; ++z) {
         const float* slice = interior ? asFloats(m_data + z * sliceLength, sliceLength, scratch) : nullptr;
         for (int y = 0; y < ny; ++y) {
-            std::fill(row.begin(), row.end(), 0.0f);
-            if (interior && y >= yBegin && y < yEnd)
-                convolveRow(row.data(), slice + size_t(y) * nx, taps.data(), taps.size(), xBegin, xEnd);
+            if (!interior || y < yBegin || y >= yEnd) {
+                if (nx > 0)
+                    range.add(0.0f);
+                writer.put(zeros.data(), zeros.size());
+                continue;
+            }
+            // The border columns of `row` stay 0; only the interior is recomputed.
+            convolveRow(row.data(), slice + size_t(y) * nx, taps.data(), taps.size(), xBegin, xEnd);
             range.add(row.data(), row.size());
             writer.put(row.data(), row.size());
         }

@@ -82,18 +82,23 @@ struct Range {
     {
         size_t i = 0;
 #if defined(__SSE2__)
-        if (step == 1 && n >= 4) {
+        if (step == 1 && n >= 8) {
             // minps(a, b) is a < b ? a : b, so a NaN in v leaves the lane alone.
-            __m128 lo = _mm_set1_ps(min), hi = _mm_set1_ps(max);
-            for (; i + 4 <= n; i += 4) {
-                const __m128 x = _mm_loadu_ps(v + i);
-                lo = _mm_min_ps(x, lo);
-                hi = _mm_max_ps(x, hi);
+            // Two lanes sets keep the comparisons independent of each other.
+            __m128 lo0 = _mm_set1_ps(min), hi0 = _mm_set1_ps(max), lo1 = lo0, hi1 = hi0;
+            for (; i + 8 <= n; i += 8) {
+                const __m128 x0 = _mm_loadu_ps(v + i), x1 = _mm_loadu_ps(v + i + 4);
+                lo0 = _mm_min_ps(x0, lo0);
+                hi0 = _mm_max_ps(x0, hi0);
+                lo1 = _mm_min_ps(x1, lo1);
+                hi1 = _mm_max_ps(x1, hi1);
             }
-            alignas(16) float l[4], h[4];
-            _mm_store_ps(l, lo);
-            _mm_store_ps(h, hi);
-            for (int k = 0; k < 4; ++k) {
+            alignas(16) float l[8], h[8];
+            _mm_store_ps(l, lo0);
+            _mm_store_ps(l + 4, lo1);
+            _mm_store_ps(h, hi0);
+            _mm_store_ps(h + 4, hi1);
+            for (int k = 0; k < 8; ++k) {
                 add(l[k]);
                 add(h[k]);
             }
@@ -103,6 +108,40 @@ struct Range {
             add(v[i * step]);
     }
 };
+
+// Stores floats into elements by the conversion rule, several at a time. The
+// same as fromFloat for every input: the processor's truncating conversion
+// gives 0x80000000 for NaN and out-of-range values exactly as truncateToInt32
+// does, and narrower types keep the low bits (sign-extended before the packing
+// so that the saturating pack changes nothing).
+template <class U>
+void storeConverted(U* out, const float* v, size_t n)
+{
+    size_t i = 0;
+#if defined(__SSE2__)
+    if constexpr (std::is_integral_v<U> && !std::is_same_v<U, unsigned int>) {
+        for (; i + 8 <= n; i += 8) {
+            __m128i a = _mm_cvttps_epi32(_mm_loadu_ps(v + i));
+            __m128i b = _mm_cvttps_epi32(_mm_loadu_ps(v + i + 4));
+            if constexpr (sizeof(U) == 4) {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), a);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 4), b);
+            } else if constexpr (sizeof(U) == 2) {
+                a = _mm_srai_epi32(_mm_slli_epi32(a, 16), 16);
+                b = _mm_srai_epi32(_mm_slli_epi32(b, 16), 16);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packs_epi32(a, b));
+            } else {
+                a = _mm_srai_epi32(_mm_slli_epi32(a, 24), 24);
+                b = _mm_srai_epi32(_mm_slli_epi32(b, 24), 24);
+                const __m128i words = _mm_packs_epi32(a, b);
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packs_epi16(words, words));
+            }
+        }
+    }
+#endif
+    for (; i < n; ++i)
+        out[i] = fromFloat<U>(v[i]);
+}
 
 // Writes computed values into an output image exactly as a run of setNext calls
 // from a reset cursor would: in memory order, stored by the output's own
@@ -182,9 +221,7 @@ private:
     template <class U>
     void store(U* base, const float* values, int64_t n)
     {
-        U* out = base + m_written;
-        for (int64_t i = 0; i < n; ++i)
-            out[i] = fromFloat<U>(values[i]);
+        storeConverted(base + m_written, values, size_t(n));
     }
 
     Image* m_image;
@@ -196,34 +233,13 @@ private:
 
 struct Tap {
     float weight;
-    ptrdiff_t offset; // from the output voxel, in elements of the float slice
+    ptrdiff_t offset; // from the output voxel, in elements of the float plane
 };
 
-// Interior of one output row: out[x] for x in [begin, end) is the sum, in tap
-// order, of weight * source[x + offset]. Every output keeps its own order of
-// summation; the vector lanes run across x.
-inline void convolveRow(float* out, const float* source, const Tap* taps, size_t tapCount, int begin, int end)
-{
-    constexpr int kBlock = 16;
-    int x = begin;
-    for (; x + kBlock <= end; x += kBlock) {
-        float sums[kBlock] = {};
-        for (size_t t = 0; t < tapCount; ++t) {
-            const float w = taps[t].weight;
-            const float* s = source + taps[t].offset + x;
-            for (int l = 0; l < kBlock; ++l)
-                sums[l] += w * s[l];
-        }
-        for (int l = 0; l < kBlock; ++l)
-            out[x + l] = sums[l];
-    }
-    for (; x < end; ++x) {
-        float sum = 0.0f;
-        for (size_t t = 0; t < tapCount; ++t)
-            sum += taps[t].weight * source[taps[t].offset + x];
-        out[x] = sum;
-    }
-}
+// Interior of one output row: out[x] for x in [begin, end) is the sum, from 0
+// and in tap order, of weight * source[x + offset]. Each output keeps its own
+// order of summation; the vector lanes run across x (convolve.cpp).
+void convolveRow(float* out, const float* source, const Tap* taps, size_t tapCount, int begin, int end);
 
 // The output of a derived image: the caller's, or a new one of `type` with the
 // given layout and the source's spacing. Null when no image exists for `type`.
