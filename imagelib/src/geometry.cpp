@@ -28,6 +28,128 @@ void accumulateRow(float* sums, const T* row, int nx, int step, int channels)
             sums[size_t(x) * channels + c] += static_cast<float>(row[size_t(x) * step + c]);
 }
 
+#if defined(__SSE2__)
+// Four pairs of samples from p: the first and the second of each pair as floats.
+template <class T>
+constexpr bool kSplitsPairs = std::is_same_v<T, float> || std::is_same_v<T, short> || std::is_same_v<T, unsigned short>;
+
+template <class T>
+void splitPairs(const T* p, __m128& first, __m128& second)
+{
+    if constexpr (std::is_same_v<T, float>) {
+        const __m128 a = _mm_loadu_ps(p), b = _mm_loadu_ps(p + 4);
+        first = _mm_shuffle_ps(a, b, 0x88);
+        second = _mm_shuffle_ps(a, b, 0xDD);
+    } else {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        if constexpr (std::is_same_v<T, short>) {
+            first = _mm_cvtepi32_ps(_mm_srai_epi32(_mm_slli_epi32(v, 16), 16));
+            second = _mm_cvtepi32_ps(_mm_srai_epi32(v, 16));
+        } else {
+            first = _mm_cvtepi32_ps(_mm_and_si128(v, _mm_set1_epi32(0xFFFF)));
+            second = _mm_cvtepi32_ps(_mm_srli_epi32(v, 16));
+        }
+    }
+}
+#endif
+
+// The common halving of one-channel rows: both samples of a block row in one
+// pass, added in their order.
+template <class T>
+void accumulatePairs(float* sums, const T* row, int nx)
+{
+    int x = 0;
+#if defined(__SSE2__)
+    if constexpr (kSplitsPairs<T>) {
+        for (; x + 4 <= nx; x += 4) {
+            __m128 first, second;
+            splitPairs(row + 2 * x, first, second);
+            _mm_storeu_ps(sums + x, _mm_add_ps(_mm_add_ps(_mm_loadu_ps(sums + x), first), second));
+        }
+    }
+#endif
+    for (; x < nx; ++x)
+        sums[x] = (sums[x] + static_cast<float>(row[2 * x])) + static_cast<float>(row[2 * x + 1]);
+}
+
+// 2 x 2 blocks of one-channel rows r0 (upper) and r1 in one pass: the block sum
+// ((((0 + r0[2x]) + r0[2x+1]) + r1[2x]) + r1[2x+1]) in its order, times a
+// quarter, which is exact and so equals the division by 4.
+template <class T>
+void quarterSums(float* out, const T* r0, const T* r1, int nx)
+{
+    int x = 0;
+#if defined(__SSE2__)
+    if constexpr (kSplitsPairs<T>) {
+        const __m128 quarter = _mm_set1_ps(0.25f);
+        for (; x + 4 <= nx; x += 4) {
+            __m128 a, b, c, d;
+            splitPairs(r0 + 2 * x, a, b);
+            splitPairs(r1 + 2 * x, c, d);
+            const __m128 sum = _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_setzero_ps(), a), b), c), d);
+            _mm_storeu_ps(out + x, _mm_mul_ps(sum, quarter));
+        }
+    }
+#endif
+    for (; x < nx; ++x) {
+        float sum = 0.0f;
+        sum += static_cast<float>(r0[2 * x]);
+        sum += static_cast<float>(r0[2 * x + 1]);
+        sum += static_cast<float>(r1[2 * x]);
+        sum += static_cast<float>(r1[2 * x + 1]);
+        out[x] = sum * 0.25f;
+    }
+}
+
+#if defined(__SSE2__)
+// The sixteen bytes of v in reverse order of elements of the given size.
+template <size_t Size>
+__m128i reverseElements(__m128i v)
+{
+    v = _mm_shuffle_epi32(v, 0x4E); // swap the two halves: enough for 8-byte elements
+    if constexpr (Size <= 4)
+        v = _mm_shuffle_epi32(v, 0xB1);
+    if constexpr (Size <= 2)
+        v = _mm_shufflehi_epi16(_mm_shufflelo_epi16(v, 0xB1), 0xB1);
+    if constexpr (Size == 1)
+        v = _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
+    return v;
+}
+#endif
+
+// dst[x] = src[n - 1 - x] for one-element voxels (dst and src apart).
+template <class T>
+void reverseRow(T* dst, const T* src, int n)
+{
+    int x = 0;
+#if defined(__SSE2__)
+    constexpr int kPerVector = int(16 / sizeof(T));
+    for (; x + kPerVector <= n; x += kPerVector) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + n - x - kPerVector));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + x), reverseElements<sizeof(T)>(v));
+    }
+#endif
+    for (; x < n; ++x)
+        dst[x] = src[n - 1 - x];
+}
+
+// Reverses a row of one-element voxels in place.
+template <class T>
+void reverseInPlace(T* row, int n)
+{
+    int lo = 0, hi = n;
+#if defined(__SSE2__)
+    constexpr int kPerVector = int(16 / sizeof(T));
+    for (; hi - lo >= 2 * kPerVector; lo += kPerVector, hi -= kPerVector) {
+        const __m128i front = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + lo));
+        const __m128i back = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + hi - kPerVector));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(row + lo), reverseElements<sizeof(T)>(back));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(row + hi - kPerVector), reverseElements<sizeof(T)>(front));
+    }
+#endif
+    std::reverse(row + lo, row + hi);
+}
+
 // Copies an na x nb grid of voxels of `channels` elements: voxel (a, b) of the
 // source at src + a*sa + b*sb goes to dst + a*da + b*db (strides in elements).
 // Tiled so that both sides stay in cache when one of them is walked across rows.
@@ -91,28 +213,42 @@ Image* ImageBase<T>::downsample(int fx, int fy, int fz, int ft, bool newImage)
         const bool powerOfTwo = (blockSize & (blockSize - 1)) == 0;
         const float reciprocal = 1.0f / divisor;
 
+        const bool halving = fx == 2 && fy == 2 && fz == 1 && ft == 1 && channels == 1;
         const size_t rowLength = size_t(nx) * channels;
         std::vector<float> sums(rowLength);
         T* dst = out;
         for (int t = 0; t < nt; ++t)
             for (int z = 0; z < nz; ++z)
                 for (int y = 0; y < ny; ++y) {
+                    if (halving) {
+                        const T* r0 = m_data + size_t(t) * m_frame_size + size_t(z) * m_slice_size
+                            + size_t(2 * y) * m_stride;
+                        quarterSums(sums.data(), r0, r0 + m_stride, nx);
+                        storeConverted(dst, sums.data(), rowLength);
+                        dst += rowLength;
+                        continue;
+                    }
                     std::fill(sums.begin(), sums.end(), 0.0f);
                     for (int l = 0; l < ft; ++l)
                         for (int k = 0; k < fz; ++k)
                             for (int j = 0; j < fy; ++j) {
                                 const T* row = m_data + size_t(t * ft + l) * m_frame_size
                                     + size_t(z * fz + k) * m_slice_size + size_t(y * fy + j) * m_stride;
-                                for (int i = 0; i < fx; ++i)
-                                    accumulateRow(sums.data(), row + size_t(i) * channels, nx, fx * channels, channels);
+                                if (fx == 2 && channels == 1)
+                                    accumulatePairs(sums.data(), row, nx);
+                                else
+                                    for (int i = 0; i < fx; ++i)
+                                        accumulateRow(sums.data(), row + size_t(i) * channels, nx, fx * channels,
+                                            channels);
                             }
                     if (powerOfTwo) {
                         for (size_t e = 0; e < rowLength; ++e)
-                            dst[e] = fromFloat<T>(sums[e] * reciprocal);
+                            sums[e] *= reciprocal;
                     } else {
                         for (size_t e = 0; e < rowLength; ++e)
-                            dst[e] = fromFloat<T>(sums[e] / divisor);
+                            sums[e] /= divisor;
                     }
+                    storeConverted(dst, sums.data(), rowLength);
                     dst += rowLength;
                 }
     }
@@ -188,28 +324,58 @@ void ImageBase<T>::flip(bool fx, bool fy, bool fz, bool ft)
 {
     if (!m_data)
         return;
-    T* out = allocateElements<T>(size_t(m_image_size));
-    if (!out)
-        return;
-
     const int nx = m_dim[0], ny = m_dim[1], nz = m_dim[2], nt = m_dim[3], c = m_channels;
+    auto rowAt = [&](T* base, int t, int z, int y) {
+        return base + size_t(t) * m_frame_size + size_t(z) * m_slice_size + size_t(y) * m_stride;
+    };
+    auto mirrorRow = [&](T* dst, const T* src) {
+        if (!fx)
+            std::memcpy(dst, src, sizeof(T) * size_t(m_stride));
+        else if (c == 1)
+            reverseRow(dst, src, nx);
+        else
+            for (int x = 0; x < nx; ++x)
+                std::memcpy(dst + size_t(x) * c, src + size_t(nx - 1 - x) * c, sizeof(T) * size_t(c));
+    };
+
+    if (m_external) {
+        // The caller's memory is left as it was: the result goes to a buffer of our own.
+        T* out = allocateElements<T>(size_t(m_image_size));
+        if (!out)
+            return;
+        for (int t = 0; t < nt; ++t)
+            for (int z = 0; z < nz; ++z)
+                for (int y = 0; y < ny; ++y)
+                    mirrorRow(rowAt(out, ft ? nt - 1 - t : t, fz ? nz - 1 - z : z, fy ? ny - 1 - y : y),
+                        rowAt(m_data, t, z, y));
+        installBuffer(*this, out);
+        return;
+    }
+
+    // An owned buffer is mirrored in place, each row exchanged with its mirror
+    // row: the same elements end in the same places without a second buffer
+    // streaming through the caches.
+    std::vector<T> spare(static_cast<size_t>(m_stride));
     for (int t = 0; t < nt; ++t)
         for (int z = 0; z < nz; ++z)
             for (int y = 0; y < ny; ++y) {
-                const T* src = m_data + size_t(t) * m_frame_size + size_t(z) * m_slice_size + size_t(y) * m_stride;
-                T* dst = out + size_t(ft ? nt - 1 - t : t) * m_frame_size + size_t(fz ? nz - 1 - z : z) * m_slice_size
-                    + size_t(fy ? ny - 1 - y : y) * m_stride;
-                if (!fx) {
-                    std::memcpy(dst, src, sizeof(T) * size_t(m_stride));
-                } else if (c == 1) {
-                    for (int x = 0; x < nx; ++x)
-                        dst[x] = src[nx - 1 - x];
-                } else {
-                    for (int x = 0; x < nx; ++x)
-                        std::memcpy(dst + size_t(x) * c, src + size_t(nx - 1 - x) * c, sizeof(T) * size_t(c));
+                const int mt = ft ? nt - 1 - t : t, mz = fz ? nz - 1 - z : z, my = fy ? ny - 1 - y : y;
+                T* a = rowAt(m_data, t, z, y);
+                T* b = rowAt(m_data, mt, mz, my);
+                if (b < a)
+                    continue; // exchanged when its partner came first
+                if (b == a) {
+                    if (fx && c == 1)
+                        reverseInPlace(a, nx);
+                    else if (fx)
+                        for (int x = 0; x < nx / 2; ++x)
+                            std::swap_ranges(a + size_t(x) * c, a + size_t(x + 1) * c, a + size_t(nx - 1 - x) * c);
+                    continue;
                 }
+                std::memcpy(spare.data(), a, sizeof(T) * size_t(m_stride));
+                mirrorRow(a, b);
+                mirrorRow(b, spare.data());
             }
-    installBuffer(*this, out);
 }
 
 template <class T>
