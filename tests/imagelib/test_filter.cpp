@@ -340,3 +340,62 @@ TEST(Gradient3D, ClampsToCharAndWarns)
     EXPECT_EQ(out->m_window[4 * 3 + 2], 0.0f);
     EXPECT_EQ(out->m_window[4 * 3 + 3], 100.0f);
 }
+
+namespace {
+
+// Float bit patterns: a stride through all of them plus every pattern near the
+// edges of the integer types, zero, the infinities and the NaNs.
+std::vector<float> conversionSamples()
+{
+    std::vector<uint32_t> bits;
+    for (uint64_t b = 0; b < (uint64_t(1) << 32); b += 4099)
+        bits.push_back(uint32_t(b));
+    const uint32_t centres[] = {0x00000000u, 0x80000000u, 0x4F000000u, 0xCF000000u, 0x4F800000u, 0xCF800000u,
+        0x47000000u, 0xC7000000u, 0x47800000u, 0x43000000u, 0xC3000000u, 0x43800000u, 0x3F800000u, 0xBF800000u,
+        0x7F800000u, 0xFF800000u, 0x7FC00000u, 0xFFC00000u};
+    for (uint32_t c : centres)
+        for (uint32_t d = 0; d < 4096; ++d)
+            bits.push_back(c - 2048 + d);
+    std::vector<float> values(bits.size());
+    std::memcpy(values.data(), bits.data(), bits.size() * sizeof(float));
+    return values;
+}
+
+template <class U>
+void expectStoredLikeSetNext(ImageBase<float>& source, const std::vector<float>& computed)
+{
+    const int X = source.m_dim[0], Y = source.m_dim[1];
+    const float one = 1.0f;
+    ImageBase<U> actual, expected;
+    actual.init(X, Y, 1, 1, 1);
+    expected.init(X, Y, 1, 1, 1);
+    ASSERT_EQ(source.filter(TypeFloat, &one, 1, &actual), &actual);
+    expected.resetCursor();
+    for (float v : computed)
+        expected.setNext(v);
+    EXPECT_EQ(std::memcmp(actual.m_data, expected.m_data, sizeof(U) * size_t(actual.m_image_size)), 0)
+        << "element type of size " << sizeof(U);
+}
+
+} // namespace
+
+// The filter stores its values several at a time; every float must land in
+// every element type exactly as the one-at-a-time conversion rule puts it.
+TEST(Filter, VectorStoresFollowTheConversionRuleForEveryFloat)
+{
+    const std::vector<float> samples = conversionSamples();
+    const int X = 1024, Y = int((samples.size() + X - 1) / X);
+    ImageBase<float> source;
+    source.init(X, Y, 1, 1, 1);
+    std::copy(samples.begin(), samples.end(), source.m_data);
+    std::vector<float> computed(size_t(X) * Y);
+    for (size_t i = 0; i < computed.size(); ++i)
+        computed[i] = 0.0f + 1.0f * source.m_data[i]; // the filter's sum with the one tap
+    expectStoredLikeSetNext<char>(source, computed);
+    expectStoredLikeSetNext<unsigned char>(source, computed);
+    expectStoredLikeSetNext<short>(source, computed);
+    expectStoredLikeSetNext<unsigned short>(source, computed);
+    expectStoredLikeSetNext<int>(source, computed);
+    expectStoredLikeSetNext<unsigned int>(source, computed);
+    expectStoredLikeSetNext<double>(source, computed);
+}

@@ -146,6 +146,35 @@ TEST(Downsample, FactorLargerThanTheImageGivesAnEmptyImage)
     EXPECT_EQ(image->m_data, nullptr);
 }
 
+TEST(Downsample, HalvingShortsAtTheExtremesTruncatesTowardZero)
+{
+    // Blocks chosen at the ends of the range and where the mean is just below
+    // or above a whole number, on both sides of zero; 19 columns of blocks
+    // cover the vector steps and the tail.
+    const short blocks[][4] = {{-32768, -32768, -32768, -32768}, {32767, 32767, 32767, 32767},
+        {-32768, 32767, -32768, 32767}, {-1, 0, 0, 0}, {-5, 0, 0, 0}, {-3, -3, -3, -2}, {3, 3, 3, 2},
+        {-32768, -32768, -32768, 32767}, {1, 1, 1, 0}, {-4, 0, 0, 0}, {7, 0, 0, 0}, {-7, 0, 0, 0}};
+    ImageBase<short> image;
+    image.init(38, 4, 1, 1, 1);
+    image.m_verbose = 0;
+    for (int by = 0; by < 2; ++by)
+        for (int bx = 0; bx < 19; ++bx) {
+            const short* b = blocks[(bx + 7 * by) % 12];
+            image.at(2 * bx, 2 * by, 0, 0, 0) = b[0];
+            image.at(2 * bx + 1, 2 * by, 0, 0, 0) = b[1];
+            image.at(2 * bx, 2 * by + 1, 0, 0, 0) = b[2];
+            image.at(2 * bx + 1, 2 * by + 1, 0, 0, 0) = b[3];
+        }
+    auto expected = refDownsample(image, 2, 2, 1, 1);
+    image.downsample(2, 2, 1, 1, false);
+    copyWindow<short>(image, *expected);
+    expectSameImage(expected.get(), &image);
+    EXPECT_EQ(image.at(3, 0, 0, 0, 0), 0);  // -0.25
+    EXPECT_EQ(image.at(4, 0, 0, 0, 0), -1); // -1.25
+    EXPECT_EQ(image.at(5, 0, 0, 0, 0), -2); // -2.75
+    EXPECT_EQ(image.at(0, 0, 0, 0, 0), -32768);
+}
+
 TYPED_TEST(Geometry, DownsampleMatchesTheBlockAverage)
 {
     const int factors[][4] = {{2, 2, 1, 1}, {3, 1, 1, 1}, {1, 2, 3, 1}, {2, 1, 1, 2}, {1, 1, 1, 1}, {5, 3, 1, 1}};
