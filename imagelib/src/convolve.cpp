@@ -5,8 +5,6 @@
 // the same bits.
 #include "operations.h"
 
-#include <cstring>
-
 namespace Lumen::detail {
 
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__SANITIZE_ADDRESS__)
@@ -15,26 +13,12 @@ namespace Lumen::detail {
 #define LUMEN_CLONES
 #endif
 
-// The vector helpers below are always inlined, so the ABI note about passing
-// AVX vectors does not concern any real call.
-#pragma GCC diagnostic ignored "-Wpsabi"
-
 namespace {
 
 // Eight floats: one AVX register, or two SSE registers in the baseline build.
-typedef float Vec8 __attribute__((vector_size(32)));
-
-__attribute__((always_inline)) inline Vec8 load8(const float* p)
-{
-    Vec8 v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-__attribute__((always_inline)) inline void store8(float* p, Vec8 v)
-{
-    std::memcpy(p, &v, sizeof v);
-}
+// Reached through pointers of this type (4-byte aligned, aliasing floats), so
+// loads and stores need no particular alignment and no function passes a vector.
+typedef float Vec8 __attribute__((vector_size(32), aligned(4), may_alias));
 
 } // namespace
 
@@ -49,21 +33,21 @@ void convolveRow(float* out, const float* source, const Tap* taps, size_t tapCou
         for (size_t t = 0; t < tapCount; ++t) {
             const float* s = source + taps[t].offset + x;
             const float w = taps[t].weight;
-            a += w * load8(s);
-            b += w * load8(s + 8);
-            c += w * load8(s + 16);
-            d += w * load8(s + 24);
+            a += w * *reinterpret_cast<const Vec8*>(s);
+            b += w * *reinterpret_cast<const Vec8*>(s + 8);
+            c += w * *reinterpret_cast<const Vec8*>(s + 16);
+            d += w * *reinterpret_cast<const Vec8*>(s + 24);
         }
-        store8(out + x, a);
-        store8(out + x + 8, b);
-        store8(out + x + 16, c);
-        store8(out + x + 24, d);
+        *reinterpret_cast<Vec8*>(out + x) = a;
+        *reinterpret_cast<Vec8*>(out + x + 8) = b;
+        *reinterpret_cast<Vec8*>(out + x + 16) = c;
+        *reinterpret_cast<Vec8*>(out + x + 24) = d;
     }
     for (; x + 8 <= end; x += 8) {
         Vec8 a = {};
         for (size_t t = 0; t < tapCount; ++t)
-            a += taps[t].weight * load8(source + taps[t].offset + x);
-        store8(out + x, a);
+            a += taps[t].weight * *reinterpret_cast<const Vec8*>(source + taps[t].offset + x);
+        *reinterpret_cast<Vec8*>(out + x) = a;
     }
     for (; x < end; ++x) {
         float sum = 0.0f;

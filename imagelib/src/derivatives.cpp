@@ -51,7 +51,7 @@ Image* ImageBase<T>::gradient(int type, const float* kernel, bool keep, Image* o
         std::cout << "Error: unsigned data type, cannot compute gradient!" << std::endl;
         return nullptr;
     }
-    if (!m_data)
+    if (!m_data || output == this)
         return nullptr;
     const float* k = kernel ? kernel : kDefault2D;
     const int nx = m_dim[0], ny = m_dim[1], nz = m_dim[2];
@@ -106,7 +106,7 @@ Image* ImageBase<T>::hessian(int type, const float* kernel, Image* output)
         std::cout << "Error: unsigned data type, cannot compute hessian!" << std::endl;
         return nullptr;
     }
-    if (!m_data)
+    if (!m_data || output == this)
         return nullptr;
     const float* k = kernel ? kernel : kDefault2D;
     const int nx = m_dim[0], ny = m_dim[1], nz = m_dim[2], c = m_channels;
@@ -178,7 +178,7 @@ Image* ImageBase<T>::gradient3D(int type, const float* kernel, bool keep, bool w
         std::cout << "Error: unsigned data type, cannot compute gradient!" << std::endl;
         return nullptr;
     }
-    if (!m_data)
+    if (!m_data || output == this)
         return nullptr;
     const float* k = kernel ? kernel : kDefault3D;
     const bool clamps = type == TypeChar || type == TypeShort;

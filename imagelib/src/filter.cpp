@@ -27,7 +27,8 @@ Image* ImageBase<T>::filter(int type, const float* kernel, int w, Image* output)
         std::cout << "Error: Window size must be an odd number!" << std::endl;
         return nullptr;
     }
-    if (!m_data)
+    // Writing into the source while reading it would corrupt what is still to be read.
+    if (!m_data || output == this)
         return nullptr;
     const int nx = m_dim[0], ny = m_dim[1], nz = m_dim[2];
     Image* out = prepareOutput(*this, type, output, nx, ny, nz, m_dim[3], 1);

@@ -224,6 +224,14 @@ TEST(Gradient, Refusals)
     EXPECT_EQ(image->gradient(0, nullptr, false, nullptr), nullptr);
     EXPECT_EQ(image->hessian(0x1234, nullptr, nullptr), nullptr);
     EXPECT_EQ(image->gradient3D(0, nullptr, false, false, nullptr), nullptr);
+    // The source as its own output would be overwritten while being read.
+    auto before = copyOf(*image);
+    const float one = 1.0f;
+    EXPECT_EQ(image->filter(TypeFloat, &one, 1, image.get()), nullptr);
+    EXPECT_EQ(image->gradient(TypeFloat, nullptr, true, image.get()), nullptr);
+    EXPECT_EQ(image->hessian(TypeFloat, nullptr, image.get()), nullptr);
+    EXPECT_EQ(image->gradient3D(TypeFloat, nullptr, true, false, image.get()), nullptr);
+    expectSameImage(before.get(), image.get());
     ImageBase<float> empty;
     EXPECT_EQ(empty.gradient(TypeFloat, nullptr, false, nullptr), nullptr);
     EXPECT_EQ(empty.hessian(TypeFloat, nullptr, nullptr), nullptr);
