@@ -57,4 +57,39 @@ void convolveRow(float* out, const float* source, const Tap* taps, size_t tapCou
     }
 }
 
+LUMEN_CLONES
+void rowRange(const float* v, size_t n, float& lowest, float& highest)
+{
+    // Lane by lane `x < lo ? x : lo`: a NaN never enters, and since the values
+    // hold no negative zero the lanes may be combined in any order.
+    size_t i = 0;
+    if (n >= 16) {
+        Vec8 lo0 = {}, hi0 = {};
+        lo0 += lowest;
+        hi0 += highest;
+        Vec8 lo1 = lo0, hi1 = hi0;
+        for (; i + 16 <= n; i += 16) {
+            const Vec8 x0 = *reinterpret_cast<const Vec8*>(v + i), x1 = *reinterpret_cast<const Vec8*>(v + i + 8);
+            lo0 = x0 < lo0 ? x0 : lo0;
+            hi0 = x0 > hi0 ? x0 : hi0;
+            lo1 = x1 < lo1 ? x1 : lo1;
+            hi1 = x1 > hi1 ? x1 : hi1;
+        }
+        for (int k = 0; k < 8; ++k) {
+            for (float x : {lo0[k], lo1[k]})
+                if (x < lowest)
+                    lowest = x;
+            for (float x : {hi0[k], hi1[k]})
+                if (x > highest)
+                    highest = x;
+        }
+    }
+    for (; i < n; ++i) {
+        if (v[i] < lowest)
+            lowest = v[i];
+        if (v[i] > highest)
+            highest = v[i];
+    }
+}
+
 } // namespace Lumen::detail

@@ -67,16 +67,15 @@ Image* ImageBase<T>::gradient(int type, const float* kernel, bool keep, Image* o
     Range range;
     const int rowVoxels = nx - 2 * b;
     std::vector<float> g0(size_t(std::max(nx, 0))), g1(g0.size()), values(size_t(std::max(rowVoxels, 0)) * 2);
-    std::vector<float> scratch;
     const size_t sliceLength = size_t(nx) * ny;
     // Derivatives exist for 1 <= x <= X-2 and 1 <= y <= Y-2; with keep the ring around them is 0.
     const bool any = nx >= 3 && ny >= 3;
     for (int z = 0; z < nz && rowVoxels > 0; ++z) {
-        const float* slice = any ? asFloats(m_data + z * sliceLength, sliceLength, scratch) : nullptr;
+        FloatRows<T> rows(m_data + z * sliceLength, nx, ny, 1);
         for (int y = b; y < ny - b; ++y) {
             // Columns 0 and X-1 of g0, g1 are never written: they stay 0.
             if (any && y >= 1 && y <= ny - 2) {
-                const float* centre = slice + size_t(y) * nx;
+                const float* centre = rows.row(y);
                 convolveRow(g0.data(), centre, taps0.data(), taps0.size(), 1, nx - 1);
                 convolveRow(g1.data(), centre, taps1.data(), taps1.size(), 1, nx - 1);
             } else {

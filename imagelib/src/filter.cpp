@@ -53,11 +53,11 @@ Image* ImageBase<T>::filter(int type, const float* kernel, int w, Image* output)
 
     OutputWriter writer(out);
     Range range;
-    std::vector<float> row(static_cast<size_t>(nx)), scratch;
+    std::vector<float> row(static_cast<size_t>(nx));
     const size_t sliceLength = size_t(nx) * ny;
     const std::vector<float> zeros(static_cast<size_t>(nx));
     for (int z = 0; z < nz; ++z) {
-        const float* slice = interior ? asFloats(m_data + z * sliceLength, sliceLength, scratch) : nullptr;
+        FloatRows<T> rows(m_data + z * sliceLength, nx, ny, h);
         for (int y = 0; y < ny; ++y) {
             if (!interior || y < yBegin || y >= yEnd) {
                 if (nx > 0)
@@ -66,7 +66,7 @@ Image* ImageBase<T>::filter(int type, const float* kernel, int w, Image* output)
                 continue;
             }
             // The border columns of `row` stay 0; only the interior is recomputed.
-            convolveRow(row.data(), slice + size_t(y) * nx, taps.data(), taps.size(), xBegin, xEnd);
+            convolveRow(row.data(), rows.row(y), taps.data(), taps.size(), xBegin, xEnd);
             range.add(row.data(), row.size());
             writer.put(row.data(), row.size());
         }

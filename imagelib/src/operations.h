@@ -58,10 +58,57 @@ const float* asFloats(const T* data, size_t count, std::vector<float>& scratch)
     }
 }
 
+// Rows of one slice as floats, converted a band at a time so that the copy
+// stays in cache while the rows around it are read. row(y) is valid together
+// with the `halo` rows on each side that lie inside the slice; y must not
+// decrease from call to call. Float slices are read in place.
+template <class T>
+class FloatRows {
+public:
+    FloatRows(const T* slice, int nx, int ny, int halo)
+        : m_slice(slice)
+        , m_nx(nx)
+        , m_ny(ny)
+        , m_halo(std::max(halo, 0))
+    {
+        if constexpr (!std::is_same_v<T, float>)
+            m_band.resize(size_t(kBand + 2 * m_halo) * size_t(std::max(nx, 0)));
+    }
+
+    const float* row(int y)
+    {
+        if constexpr (std::is_same_v<T, float>) {
+            return m_slice + size_t(y) * m_nx;
+        } else {
+            if (y < m_first || y >= m_first + kBand) {
+                m_first = y;
+                m_start = std::max(y - m_halo, 0);
+                const int end = std::min(y + kBand + m_halo, m_ny);
+                const T* from = m_slice + size_t(m_start) * m_nx;
+                const size_t count = size_t(end - m_start) * m_nx;
+                for (size_t i = 0; i < count; ++i)
+                    m_band[i] = static_cast<float>(from[i]);
+            }
+            return m_band.data() + size_t(y - m_start) * m_nx;
+        }
+    }
+
+private:
+    static constexpr int kBand = 32;
+    const T* m_slice;
+    int m_nx, m_ny, m_halo;
+    int m_first = -1 - kBand, m_start = 0;
+    std::vector<float> m_band;
+};
+
 inline bool isSignedTypeCode(int code)
 {
     return code == TypeChar || code == TypeShort || code == TypeInt || code == TypeFloat || code == TypeDouble;
 }
+
+// Folds n values into [lowest, highest] as `if (v < lowest) lowest = v` and
+// `if (v > highest) highest = v` would (convolve.cpp).
+void rowRange(const float* v, size_t n, float& lowest, float& highest);
 
 // The running range of written values: starts at 1e16 / -1e16 and follows
 // `if (v < min) min = v; if (v > max) max = v;`. The values written never hold
@@ -78,35 +125,7 @@ struct Range {
             max = v;
     }
 
-    void add(const float* v, size_t n, size_t step = 1)
-    {
-        size_t i = 0;
-#if defined(__SSE2__)
-        if (step == 1 && n >= 8) {
-            // minps(a, b) is a < b ? a : b, so a NaN in v leaves the lane alone.
-            // Two lanes sets keep the comparisons independent of each other.
-            __m128 lo0 = _mm_set1_ps(min), hi0 = _mm_set1_ps(max), lo1 = lo0, hi1 = hi0;
-            for (; i + 8 <= n; i += 8) {
-                const __m128 x0 = _mm_loadu_ps(v + i), x1 = _mm_loadu_ps(v + i + 4);
-                lo0 = _mm_min_ps(x0, lo0);
-                hi0 = _mm_max_ps(x0, hi0);
-                lo1 = _mm_min_ps(x1, lo1);
-                hi1 = _mm_max_ps(x1, hi1);
-            }
-            alignas(16) float l[8], h[8];
-            _mm_store_ps(l, lo0);
-            _mm_store_ps(l + 4, lo1);
-            _mm_store_ps(h, hi0);
-            _mm_store_ps(h + 4, hi1);
-            for (int k = 0; k < 8; ++k) {
-                add(l[k]);
-                add(h[k]);
-            }
-        }
-#endif
-        for (; i < n; ++i)
-            add(v[i * step]);
-    }
+    void add(const float* v, size_t n) { rowRange(v, n, min, max); }
 };
 
 // Stores floats into elements by the conversion rule, several at a time. The
