@@ -1,0 +1,288 @@
+// Helpers shared by the processing operations (geometry, intensity, filters).
+#pragma once
+
+#include <imagebase>
+
+#include "elements.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace Lumen::detail {
+
+using std::ptrdiff_t;
+
+// Sets new extents (channels unchanged) and the strides derived from them; the
+// caller has checked that the element count fits 32 bits.
+inline void setExtents(Image& image, int x, int y, int z, int t)
+{
+    image.m_dim[0] = x;
+    image.m_dim[1] = y;
+    image.m_dim[2] = z;
+    image.m_dim[3] = t;
+    image.m_stride = image.m_channels * x;
+    image.m_slice_size = image.m_stride * y;
+    image.m_frame_size = image.m_slice_size * z;
+    image.m_image_size = image.m_frame_size * t;
+}
+
+// Replaces the buffer; the new one is always owned by the image.
+template <class T>
+void installBuffer(ImageBase<T>& image, T* data)
+{
+    image.releaseData();
+    image.m_external = false;
+    image.m_data = data;
+}
+
+// Elements as floats: the buffer itself for float images, else a converted copy.
+template <class T>
+const float* asFloats(const T* data, size_t count, std::vector<float>& scratch)
+{
+    if constexpr (std::is_same_v<T, float>) {
+        (void)count, (void)scratch;
+        return data;
+    } else {
+        scratch.resize(count);
+        float* out = scratch.data();
+        for (size_t i = 0; i < count; ++i)
+            out[i] = static_cast<float>(data[i]);
+        return out;
+    }
+}
+
+// Rows of one slice as floats, converted a band at a time so that the copy
+// stays in cache while the rows around it are read. row(y) is valid together
+// with the `halo` rows on each side that lie inside the slice; y must not
+// decrease from call to call. Float slices are read in place.
+template <class T>
+class FloatRows {
+public:
+    FloatRows(const T* slice, int nx, int ny, int halo)
+        : m_slice(slice)
+        , m_nx(nx)
+        , m_ny(ny)
+        , m_halo(std::max(halo, 0))
+    {
+        if constexpr (!std::is_same_v<T, float>)
+            m_band.resize(size_t(kBand + 2 * m_halo) * size_t(std::max(nx, 0)));
+    }
+
+    const float* row(int y)
+    {
+        if constexpr (std::is_same_v<T, float>) {
+            return m_slice + size_t(y) * m_nx;
+        } else {
+            if (y < m_first || y >= m_first + kBand) {
+                m_first = y;
+                m_start = std::max(y - m_halo, 0);
+                const int end = std::min(y + kBand + m_halo, m_ny);
+                const T* from = m_slice + size_t(m_start) * m_nx;
+                const size_t count = size_t(end - m_start) * m_nx;
+                for (size_t i = 0; i < count; ++i)
+                    m_band[i] = static_cast<float>(from[i]);
+            }
+            return m_band.data() + size_t(y - m_start) * m_nx;
+        }
+    }
+
+private:
+    static constexpr int kBand = 32;
+    const T* m_slice;
+    int m_nx, m_ny, m_halo;
+    int m_first = -1 - kBand, m_start = 0;
+    std::vector<float> m_band;
+};
+
+inline bool isSignedTypeCode(int code)
+{
+    return code == TypeChar || code == TypeShort || code == TypeInt || code == TypeFloat || code == TypeDouble;
+}
+
+// Folds n values into [lowest, highest] as `if (v < lowest) lowest = v` and
+// `if (v > highest) highest = v` would (convolve.cpp).
+void rowRange(const float* v, size_t n, float& lowest, float& highest);
+
+// The running range of written values: starts at 1e16 / -1e16 and follows
+// `if (v < min) min = v; if (v > max) max = v;`. The values written never hold
+// a negative zero, so lanes may be combined in any order; NaN never enters.
+struct Range {
+    float min = 1e16f;
+    float max = -1e16f;
+
+    void add(float v)
+    {
+        if (v < min)
+            min = v;
+        if (v > max)
+            max = v;
+    }
+
+    void add(const float* v, size_t n) { rowRange(v, n, min, max); }
+};
+
+// Stores floats into elements by the conversion rule, several at a time. The
+// same as fromFloat for every input: the processor's truncating conversion
+// gives 0x80000000 for NaN and out-of-range values exactly as truncateToInt32
+// does, and narrower types keep the low bits (sign-extended before the packing
+// so that the saturating pack changes nothing).
+template <class U>
+void storeConverted(U* out, const float* v, size_t n)
+{
+    size_t i = 0;
+#if defined(__SSE2__)
+    if constexpr (std::is_integral_v<U> && !std::is_same_v<U, unsigned int>) {
+        for (; i + 8 <= n; i += 8) {
+            __m128i a = _mm_cvttps_epi32(_mm_loadu_ps(v + i));
+            __m128i b = _mm_cvttps_epi32(_mm_loadu_ps(v + i + 4));
+            if constexpr (sizeof(U) == 4) {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), a);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 4), b);
+            } else if constexpr (sizeof(U) == 2) {
+                a = _mm_srai_epi32(_mm_slli_epi32(a, 16), 16);
+                b = _mm_srai_epi32(_mm_slli_epi32(b, 16), 16);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packs_epi32(a, b));
+            } else {
+                a = _mm_srai_epi32(_mm_slli_epi32(a, 24), 24);
+                b = _mm_srai_epi32(_mm_slli_epi32(b, 24), 24);
+                const __m128i words = _mm_packs_epi32(a, b);
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packs_epi16(words, words));
+            }
+        }
+    }
+#endif
+    for (; i < n; ++i)
+        out[i] = fromFloat<U>(v[i]);
+}
+
+// Writes computed values into an output image exactly as a run of setNext calls
+// from a reset cursor would: in memory order, stored by the output's own
+// conversion rule, values past its end dropped. Typed stores replace the
+// per-element virtual call.
+class OutputWriter {
+public:
+    explicit OutputWriter(Image* image)
+        : m_image(image)
+        , m_size(image->m_image_size)
+    {
+        image->resetCursor();
+        (void)(bind<char>() || bind<unsigned char>() || bind<short>() || bind<unsigned short>() || bind<int>()
+            || bind<unsigned int>() || bind<float>() || bind<double>());
+    }
+
+    void put(const float* values, size_t n)
+    {
+        const int64_t room = std::max<int64_t>(0, std::min<int64_t>(int64_t(n), m_size - m_written));
+        switch (m_kind) {
+        case Kind::Char: store(static_cast<char*>(m_data), values, room); break;
+        case Kind::UnsignedChar: store(static_cast<unsigned char*>(m_data), values, room); break;
+        case Kind::Short: store(static_cast<short*>(m_data), values, room); break;
+        case Kind::UnsignedShort: store(static_cast<unsigned short*>(m_data), values, room); break;
+        case Kind::Int: store(static_cast<int*>(m_data), values, room); break;
+        case Kind::UnsignedInt: store(static_cast<unsigned int*>(m_data), values, room); break;
+        case Kind::Float: store(static_cast<float*>(m_data), values, room); break;
+        case Kind::Double: store(static_cast<double*>(m_data), values, room); break;
+        case Kind::Virtual:
+            for (int64_t i = 0; i < room; ++i)
+                m_image->setNext(values[i]);
+            break;
+        case Kind::None: break;
+        }
+        m_written += int64_t(n);
+        m_image->m_cursor = int(std::min<int64_t>(m_written, m_size));
+    }
+
+    void putZeros(size_t n)
+    {
+        static const float zeros[256] = {};
+        while (n) {
+            const size_t k = std::min<size_t>(n, 256);
+            put(zeros, k);
+            n -= k;
+        }
+    }
+
+private:
+    enum class Kind { None, Virtual, Char, UnsignedChar, Short, UnsignedShort, Int, UnsignedInt, Float, Double };
+
+    template <class U>
+    static constexpr Kind kindOf()
+    {
+        if constexpr (std::is_same_v<U, char>) return Kind::Char;
+        if constexpr (std::is_same_v<U, unsigned char>) return Kind::UnsignedChar;
+        if constexpr (std::is_same_v<U, short>) return Kind::Short;
+        if constexpr (std::is_same_v<U, unsigned short>) return Kind::UnsignedShort;
+        if constexpr (std::is_same_v<U, int>) return Kind::Int;
+        if constexpr (std::is_same_v<U, unsigned int>) return Kind::UnsignedInt;
+        if constexpr (std::is_same_v<U, float>) return Kind::Float;
+        return Kind::Double;
+    }
+
+    template <class U>
+    bool bind()
+    {
+        auto* typed = dynamic_cast<ImageBase<U>*>(m_image);
+        if (!typed)
+            return false;
+        // Without a buffer nothing can be stored (setNext would write through null).
+        m_kind = typed->m_data ? kindOf<U>() : Kind::None;
+        m_data = typed->m_data;
+        return true;
+    }
+
+    template <class U>
+    void store(U* base, const float* values, int64_t n)
+    {
+        storeConverted(base + m_written, values, size_t(n));
+    }
+
+    Image* m_image;
+    int64_t m_size;
+    int64_t m_written = 0;
+    Kind m_kind = Kind::Virtual;
+    void* m_data = nullptr;
+};
+
+struct Tap {
+    float weight;
+    ptrdiff_t offset; // from the output voxel, in elements of the float plane
+};
+
+// Interior of one output row: out[x] for x in [begin, end) is the sum, from 0
+// and in tap order, of weight * source[x + offset]. Each output keeps its own
+// order of summation; the vector lanes run across x (convolve.cpp).
+void convolveRow(float* out, const float* source, const Tap* taps, size_t tapCount, int begin, int end);
+
+// The output of a derived image: the caller's, or a new one of `type` with the
+// given layout and the source's spacing. Null when no image exists for `type`.
+inline Image* prepareOutput(const Image& source, int type, Image* output, int x, int y, int z, int t, int c)
+{
+    if (output)
+        return output;
+    Image* made = createImage(type);
+    if (!made)
+        return nullptr;
+    made->init(x, y, z, t, c);
+    made->setSpacing(source.m_spacing[0], source.m_spacing[1], source.m_spacing[2], source.m_spacing[3]);
+    return made;
+}
+
+} // namespace Lumen::detail
+
+// Explicit instantiation of one member for the eight element types.
+#define LUMEN_FOR_EACH_ELEMENT_TYPE(MACRO) \
+    MACRO(char)                            \
+    MACRO(unsigned char)                   \
+    MACRO(short)                           \
+    MACRO(unsigned short)                  \
+    MACRO(int)                             \
+    MACRO(unsigned int)                    \
+    MACRO(float)                           \
+    MACRO(double)
