@@ -1,0 +1,843 @@
+// The 3DS file reader: file structure, meshes, keyframer, materials, lights, cameras.
+#include "l3ds.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <utility>
+
+#if defined(__unix__) || defined(__APPLE__)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// Little-endian loads; compilers turn these into single moves on x86.
+inline uint16_t le16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+
+inline uint32_t le32(const uint8_t* p)
+{
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
+inline float lef(const uint8_t* p)
+{
+    const uint32_t bits = le32(p);
+    float f;
+    std::memcpy(&f, &bits, 4);
+    return f;
+}
+
+// Chunk ids.
+enum : uint16_t {
+    kMain = 0x4D4D,
+    kEditor = 0x3D3D,
+    kObject = 0x4000,
+    kTriMesh = 0x4100,
+    kVertexList = 0x4110,
+    kFaceList = 0x4120,
+    kFaceMaterial = 0x4130,
+    kMapList = 0x4140,
+    kSmoothGroup = 0x4150,
+    kMeshMatrix = 0x4160,
+    kLight = 0x4600,
+    kSpotlight = 0x4610,
+    kLightInnerRange = 0x4659,
+    kLightOuterRange = 0x465A,
+    kCamera = 0x4700,
+    kCameraRanges = 0x4720,
+    kKeyframer = 0xB000,
+    kObjectNode = 0xB002,
+    kNodeHeader = 0xB010,
+    kPivot = 0xB013,
+    kPosTrack = 0xB020,
+    kRotTrack = 0xB021,
+    kScaleTrack = 0xB022,
+    kMaterial = 0xAFFF,
+    kMatName = 0xA000,
+    kMatAmbient = 0xA010,
+    kMatDiffuse = 0xA020,
+    kMatSpecular = 0xA030,
+    kMatShininess = 0xA040,
+    kMatTransparency = 0xA050,
+    kMatWire = 0xA085,
+    kMatShading = 0xA100,
+    kMatTexMap1 = 0xA200,
+    kMatSpecMap = 0xA204,
+    kMatOpacMap = 0xA210,
+    kMatReflMap = 0xA220,
+    kMatBumpMap = 0xA230,
+    kMatTexMap2 = 0xA33A,
+    kMapName = 0xA300,
+    kMapUScale = 0xA354,
+    kMapVScale = 0xA356,
+    kMapUOffset = 0xA358,
+    kMapVOffset = 0xA35A,
+    kMapAngle = 0xA35C,
+    kColorF = 0x0010,
+    kColor24 = 0x0011,
+    kLinColor24 = 0x0012,
+    kLinColorF = 0x0013,
+    kIntPercentage = 0x0030,
+    kFloatPercentage = 0x0031,
+};
+
+// FindMesh / FindMaterial for a C string, without making a std::string of it.
+template <class T>
+const T* FindByName(const std::vector<T>& list, const char* name)
+{
+    for (const T& item : list)
+        if (item.GetName().compare(name) == 0)
+            return &item;
+    return nullptr;
+}
+
+} // namespace
+
+L3DS::L3DS()
+    : objectName{}, endOfData(false), buffer(nullptr), bufferSize(0), position(0)
+{
+}
+
+L3DS::~L3DS()
+{
+    // The buffer is only a view of the caller's (or LoadFile's) bytes while a
+    // load runs; nothing to release here.
+    buffer = nullptr;
+    bufferSize = 0;
+}
+
+// ---------------------------------------------------------------------------
+// Loading.
+
+// The first steps of LoadFile: open, find the size, allocate, one
+// read of the whole file, close. On POSIX systems this is done with open,
+// fstat, read and close (four system calls, where stdio makes seven); the
+// behaviour is the same: anything that is not a regular file of at least one
+// byte that can be read whole fails.
+bool L3DS::LoadFile(const char* filename)
+{
+    if (!filename)
+        return false;
+#if defined(__unix__) || defined(__APPLE__)
+    const int fd = ::open(filename, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0 ||
+        uint64_t(info.st_size) > 0xFFFFFFFFull) {
+        ::close(fd);
+        return false;
+    }
+    const size_t size = size_t(info.st_size);
+    std::unique_ptr<uint8_t[]> data(new (std::nothrow) uint8_t[size]);
+    if (!data) {
+        ::close(fd);
+        return false;
+    }
+    size_t got = 0;
+    while (got < size) {  // one read; more only if the kernel delivers less
+        const ssize_t n = ::read(fd, data.get() + got, size - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got += size_t(n);
+    }
+    ::close(fd);
+#else
+    std::FILE* file = std::fopen(filename, "rb");
+    if (!file)
+        return false;
+    if (std::fseek(file, 0, SEEK_END) != 0) {
+        std::fclose(file);
+        return false;
+    }
+    const long length = std::ftell(file);
+    if (length <= 0 || static_cast<unsigned long>(length) > 0xFFFFFFFFul || std::fseek(file, 0, SEEK_SET) != 0) {
+        std::fclose(file);
+        return false;
+    }
+    const size_t size = size_t(length);
+    std::unique_ptr<uint8_t[]> data(new (std::nothrow) uint8_t[size]);
+    if (!data) {
+        std::fclose(file);
+        return false;
+    }
+    const size_t got = std::fread(data.get(), 1, size, file);
+    std::fclose(file);
+#endif
+    if (got != size)
+        return false;
+    return LoadMemory(data.get(), uint32_t(size));
+}
+
+bool L3DS::LoadMemory(const void* data, uint32_t size)
+{
+    if (!data || size == 0)
+        return false;
+    const int level = postProcessLevel;
+    Clear();
+    postProcessLevel = level;
+
+    buffer = static_cast<const uint8_t*>(data);
+    bufferSize = size;
+    position = 0;
+    endOfData = false;
+    const bool ok = ParseScene();
+    buffer = nullptr;
+    bufferSize = 0;
+    position = 0;
+    objectName[0] = 0;
+    return ok;
+}
+
+// ---------------------------------------------------------------------------
+// Primitive reads.
+
+bool L3DS::Fits(uint32_t count, uint32_t size) const
+{
+    return buffer && bufferSize != 0 && uint64_t(position) + uint64_t(count) * size < bufferSize;
+}
+
+uint8_t L3DS::ReadByte()
+{
+    if (!Fits(1, 1)) {
+        endOfData = true;
+        return 0;
+    }
+    return buffer[position++];
+}
+
+uint16_t L3DS::ReadShort()
+{
+    if (!Fits(1, 2)) {
+        endOfData = true;
+        return 0;
+    }
+    const uint16_t v = le16(buffer + position);
+    position += 2;
+    return v;
+}
+
+uint32_t L3DS::ReadInt()
+{
+    if (!Fits(1, 4)) {
+        endOfData = true;
+        return 0;
+    }
+    const uint32_t v = le32(buffer + position);
+    position += 4;
+    return v;
+}
+
+float L3DS::ReadFloat()
+{
+    if (!Fits(1, 4)) {
+        endOfData = true;
+        return 0.0f;
+    }
+    const float v = lef(buffer + position);
+    position += 4;
+    return v;
+}
+
+int L3DS::ReadString(char* dest, int maxLength)
+{
+    int i = 0;
+    uint8_t c = ReadByte();
+    if (c != 0) {
+        for (;;) {
+            if (i >= maxLength - 1)
+                break;
+            dest[i++] = char(c);
+            if (!Fits(1, 1)) {
+                endOfData = true;
+                break;
+            }
+            c = ReadByte();
+            if (c == 0)
+                break;
+        }
+    }
+    if (maxLength > 0)
+        dest[i] = 0;
+    return i;
+}
+
+// Always inlined into the readers of this file: returned from a call, the
+// 12-byte LChunkInfo is packed into registers through memory, which costs a
+// store-forwarding stall on every header.
+#if defined(__GNUC__)
+__attribute__((always_inline))
+#endif
+inline LChunkInfo L3DS::NextHeader()
+{
+    const uint16_t id = ReadShort();
+    const uint32_t length = ReadInt();
+    const uint32_t start = position;
+    return LChunkInfo{id, start, start - 6 + length};  // end in 32-bit unsigned arithmetic
+}
+
+LChunkInfo L3DS::ReadChunkHeader() { return NextHeader(); }
+
+void L3DS::Seek(uint32_t offset)
+{
+    position = offset;
+    if (offset >= bufferSize)
+        position = bufferSize - 1;
+    endOfData = false;
+}
+
+bool L3DS::FindChunk(LChunkInfo& target, const LChunkInfo& parent)
+{
+    if (position >= parent.end)
+        return false;
+    LChunkInfo h = NextHeader();
+    for (;;) {
+        if (!ChunkOk(h))
+            return false;  // a broken header ends the search (left to the implementer)
+        if (h.id == target.id)
+            break;
+        if (h.end > parent.end)
+            return false;
+        Seek(h.end);
+        if (h.end >= parent.end)
+            return false;
+        h = NextHeader();
+    }
+    target.start = h.start;
+    target.end = h.end;
+    return true;
+}
+
+template <class Handler>
+void L3DS::WalkSubChunks(const LChunkInfo& c, Handler&& handle)
+{
+    LChunkInfo s = NextHeader();
+    // A broken header (length below 6, or cut by the end of the data) ends the
+    // walk; every header that passes lies strictly after the previous one.
+    while (ChunkOk(s) && s.end <= c.end) {
+        if (!handle(s))
+            return;
+        Seek(s.end);
+        if (s.end >= c.end)
+            return;
+        s = NextHeader();
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Scene.
+
+bool L3DS::ParseScene()
+{
+    const LChunkInfo root = NextHeader();
+    if (root.id != kMain)
+        return false;
+    LChunkInfo editor;
+    editor.id = kEditor;
+    if (!FindChunk(editor, root))
+        return false;
+
+    // Materials first, so that every face list finds them. (A first walk
+    // counts them, so that the list of these large records never regrows.)
+    LChunkInfo material;
+    material.id = kMaterial;
+    size_t materialCount = 0;
+    Seek(editor.start);
+    while (FindChunk(material, editor)) {
+        ++materialCount;
+        Seek(material.end);
+    }
+    materials.reserve(materialCount);
+    Seek(editor.start);
+    while (FindChunk(material, editor)) {
+        ReadMaterial(material);
+        Seek(material.end);
+    }
+
+    // Objects. (A first walk counts them: at most that many meshes.)
+    LChunkInfo object;
+    object.id = kObject;
+    size_t objectCount = 0;
+    Seek(editor.start);
+    while (FindChunk(object, editor)) {
+        ++objectCount;
+        Seek(object.end);
+    }
+    meshes.reserve(objectCount);
+    Seek(editor.start);
+    while (FindChunk(object, editor)) {
+        ReadString(objectName, 99);
+        const LChunkInfo first = NextHeader();
+        switch (first.id) {
+        case kTriMesh:
+            ReadMesh(first);
+            break;
+        case kLight:
+            ReadLight(first);
+            break;
+        case kCamera:
+            ReadCamera(first);
+            break;
+        default:
+            break;
+        }
+        Seek(object.end);
+    }
+
+    // Keyframer.
+    Seek(root.start);
+    LChunkInfo keyframer;
+    keyframer.id = kKeyframer;
+    if (FindChunk(keyframer, root)) {
+        Seek(keyframer.start);
+        LChunkInfo node;
+        node.id = kObjectNode;
+        while (FindChunk(node, keyframer)) {
+            ReadKeyframeNode(node);
+            Seek(node.end);
+        }
+    }
+
+    for (LMesh& mesh : meshes)
+        PostProcess(mesh);
+
+    position = 0;
+    objectName[0] = 0;
+    return true;
+}
+
+void L3DS::PostProcess(LMesh& mesh) const
+{
+    switch (postProcessLevel) {
+    case 0:
+        mesh.TransformVertices();
+        mesh.RemoveInvalidFaces();
+        mesh.CopyFaceCorners();
+        break;
+    case 1:
+        mesh.CalcNormals(false);
+        break;
+    case 2:
+        mesh.CalcNormalsAndTextureSpace();  // == CalcNormals(true); CalcTextureSpace();
+        break;
+    default:
+        mesh.RemoveInvalidFaces();
+        mesh.CopyFaceCorners();
+        break;
+    }
+}
+
+void L3DS::ReadMesh(const LChunkInfo& chunk)
+{
+    LMesh mesh;
+    mesh.SetName(objectName);
+    Seek(chunk.start);
+    WalkSubChunks(chunk, [&](const LChunkInfo& s) {
+        switch (s.id) {
+        case kVertexList: {
+            const uint32_t n = ReadShort();
+            mesh.SetVertexArraySize(n);
+            LVec4* v = mesh.vertices.data();
+            if (Fits(n, 12)) {
+                const uint8_t* p = buffer + position;
+                for (uint32_t i = 0; i < n; ++i, p += 12)
+                    v[i] = {lef(p), lef(p + 4), lef(p + 8), 1.0f};
+                position += 12 * n;
+            } else {
+                for (uint32_t i = 0; i < n; ++i) {
+                    const float x = ReadFloat();
+                    const float y = ReadFloat();
+                    const float z = ReadFloat();
+                    v[i] = {x, y, z, 1.0f};
+                }
+            }
+            break;
+        }
+        case kMapList: {
+            const uint32_t n = ReadShort();
+            if (mesh.GetVertexCount() == 0)
+                mesh.SetVertexArraySize(n);
+            const uint32_t count = mesh.GetVertexCount();
+            const uint32_t kept = n < count ? n : count;
+            LVec2* t = mesh.texCoords.data();
+            if (Fits(n, 8)) {
+                const uint8_t* p = buffer + position;
+                for (uint32_t i = 0; i < kept; ++i, p += 8)
+                    t[i] = {lef(p), lef(p + 4)};
+                position += 8 * n;
+            } else {
+                for (uint32_t i = 0; i < n; ++i) {
+                    const float u = ReadFloat();
+                    const float v = ReadFloat();
+                    if (i < count)
+                        t[i] = {u, v};
+                }
+            }
+            break;
+        }
+        case kMeshMatrix: {
+            LMat4 m = LMat4::Identity();
+            for (int row = 0; row < 4; ++row)
+                for (int col = 0; col < 3; ++col)
+                    m.m[4 * row + col] = ReadFloat();
+            mesh.SetMatrix(m);
+            break;
+        }
+        case kFaceList:
+            ReadFaceList(mesh, s);
+            break;
+        default:
+            break;
+        }
+        return true;
+    });
+    meshes.push_back(std::move(mesh));
+}
+
+void L3DS::ReadFaceList(LMesh& mesh, const LChunkInfo& chunk)
+{
+    if (chunk.id != kFaceList)
+        return;
+    Seek(chunk.start);
+    const uint32_t n = ReadShort();
+    mesh.SetTriangleArraySize(n);
+    LFaceRecord* faces = mesh.faceRecords.data();
+    if (Fits(n, 8)) {
+        const uint8_t* p = buffer + position;
+        for (uint32_t i = 0; i < n; ++i, p += 8) {
+            LFaceRecord f = {};
+            f.a = le16(p);
+            f.b = le16(p + 2);
+            f.c = le16(p + 4);
+            f.smoothingGroup = 1;
+            faces[i] = f;
+        }
+        position += 8 * n;
+    } else {
+        for (uint32_t i = 0; i < n; ++i) {
+            LFaceRecord f = {};
+            f.a = ReadShort();
+            f.b = ReadShort();
+            f.c = ReadShort();
+            ReadShort();  // flags: consumed, not kept
+            f.smoothingGroup = 1;
+            faces[i] = f;
+        }
+    }
+
+    WalkSubChunks(chunk, [&](const LChunkInfo& s) {
+        switch (s.id) {
+        case kFaceMaterial: {
+            char materialName[20];
+            ReadString(materialName, 20);
+            const LMaterial* material = FindByName(materials, materialName);
+            if (!material)
+                break;  // unknown material: the group is skipped
+            const uint32_t id = material->id;
+            mesh.AddMaterial(id);
+            const uint32_t m = ReadShort();
+            const uint32_t triangleCount = mesh.GetTriangleCount();
+            for (uint32_t j = 0; j < m; ++j) {
+                const uint32_t face = ReadShort();
+                if (face < triangleCount)
+                    mesh.faceRecords[face].materialId = id;
+            }
+            break;
+        }
+        case kSmoothGroup: {
+            const uint32_t count = mesh.GetTriangleCount();
+            LFaceRecord* records = mesh.faceRecords.data();
+            if (Fits(count, 4)) {
+                const uint8_t* p = buffer + position;
+                for (uint32_t i = 0; i < count; ++i, p += 4)
+                    records[i].smoothingGroup = le32(p);
+                position += 4 * count;
+            } else {
+                for (uint32_t i = 0; i < count; ++i)
+                    records[i].smoothingGroup = ReadInt();
+            }
+            break;
+        }
+        default:
+            break;
+        }
+        return true;
+    });
+}
+
+void L3DS::ReadTrackFirstKey(int floats)
+{
+    ReadShort();  // flags
+    ReadInt();
+    ReadInt();
+    const uint32_t keys = ReadInt();
+    if (keys == 0)
+        return;
+    ReadInt();  // frame
+    const uint16_t flags = ReadShort();
+    for (uint16_t bit : {uint16_t(0x8000), uint16_t(0x4000), uint16_t(0x2000), uint16_t(0x1000), uint16_t(0x0800)})
+        if (flags & bit)
+            ReadFloat();
+    for (int i = 0; i < floats; ++i)
+        ReadFloat();
+}
+
+void L3DS::ReadKeyframeNode(const LChunkInfo& chunk)
+{
+    // Nothing read here goes into the scene; the walk only consumes the data.
+    Seek(chunk.start);
+    LChunkInfo h;
+    h.id = kNodeHeader;
+    if (!FindChunk(h, chunk))
+        return;
+    char nodeName[19];
+    ReadString(nodeName, 19);
+    if (!FindByName(meshes, nodeName))
+        return;
+
+    Seek(chunk.start);
+    h.id = kPivot;
+    if (FindChunk(h, chunk)) {
+        ReadFloat();
+        ReadFloat();
+        ReadFloat();
+    }
+    Seek(chunk.start);
+    h.id = kPosTrack;
+    if (FindChunk(h, chunk))
+        ReadTrackFirstKey(3);
+    Seek(chunk.start);
+    h.id = kRotTrack;
+    if (FindChunk(h, chunk))
+        ReadTrackFirstKey(4);
+    Seek(chunk.start);
+    h.id = kScaleTrack;
+    if (FindChunk(h, chunk))
+        ReadTrackFirstKey(3);
+    Seek(chunk.start);
+}
+
+// ---------------------------------------------------------------------------
+// Materials, lights, cameras.
+
+LColorRGB L3DS::ReadColor(const LChunkInfo& chunk)
+{
+    LColorRGB c = {0.0f, 0.0f, 0.0f};
+    Seek(chunk.start);
+    switch (chunk.id) {
+    case kColorF:
+    case kLinColorF:
+        c.r = ReadFloat();
+        c.g = ReadFloat();
+        c.b = ReadFloat();
+        break;
+    case kColor24:
+    case kLinColor24:
+        c.r = float(ReadByte() / 255.0);
+        c.g = float(ReadByte() / 255.0);
+        c.b = float(ReadByte() / 255.0);
+        break;
+    default:
+        break;
+    }
+    return c;
+}
+
+float L3DS::ReadPercentage(const LChunkInfo& chunk)
+{
+    Seek(chunk.start);
+    switch (chunk.id) {
+    case kIntPercentage:
+        return float(int16_t(ReadShort()) / 100.0);
+    case kFloatPercentage:
+        return ReadFloat();
+    default:
+        return 0.0f;
+    }
+}
+
+void L3DS::ReadMap(const LChunkInfo& chunk, LTextureMap& map)
+{
+    Seek(chunk.start);
+    WalkSubChunks(chunk, [&](const LChunkInfo& s) {
+        switch (s.id) {
+        case kIntPercentage:
+            map.strength = ReadPercentage(s);
+            break;
+        case kMapName: {
+            char mapName[20];
+            ReadString(mapName, 20);
+            std::memcpy(map.mapName, mapName, std::strlen(mapName) + 1);
+            break;
+        }
+        case kMapUScale:
+            map.uScale = ReadFloat();
+            break;
+        case kMapVScale:
+            map.vScale = ReadFloat();
+            break;
+        case kMapUOffset:
+            map.uOffset = ReadFloat();
+            break;
+        case kMapVOffset:
+            map.vOffset = ReadFloat();
+            break;
+        case kMapAngle:
+            map.angle = ReadFloat();
+            break;
+        default:
+            break;
+        }
+        return true;
+    });
+}
+
+void L3DS::ReadMaterial(const LChunkInfo& chunk)
+{
+    // Built in place at the end of the list (the record is large) and taken
+    // out again if it is dropped, which leaves no trace, as a local would.
+    materials.emplace_back();
+    LMaterial& material = materials.back();
+    bool dropped = false;
+    Seek(chunk.start);
+    WalkSubChunks(chunk, [&](const LChunkInfo& s) {
+        switch (s.id) {
+        case kMatName: {
+            char name[30];
+            ReadString(name, 30);
+            material.SetName(name);
+            break;
+        }
+        case kMatAmbient:
+            material.ambient = ReadColor(NextHeader());
+            break;
+        case kMatDiffuse:
+            material.diffuse = ReadColor(NextHeader());
+            break;
+        case kMatSpecular:
+            material.specular = ReadColor(NextHeader());
+            break;
+        case kMatShininess:
+            material.SetShininess(ReadPercentage(NextHeader()));
+            break;
+        case kMatTransparency:
+            material.SetTransparency(ReadPercentage(NextHeader()));
+            break;
+        case kMatWire:
+            material.shading = sWire;
+            break;
+        case kMatShading: {
+            const int16_t shading = int16_t(ReadShort());
+            if (shading >= 0 && shading <= 4)
+                material.shading = shading;
+            break;
+        }
+        case kMatTexMap1:
+            ReadMap(s, material.textureMap1);
+            break;
+        case kMatSpecMap:
+            ReadMap(s, material.specularMap);
+            break;
+        case kMatOpacMap:
+            ReadMap(s, material.opacityMap);
+            break;
+        case kMatBumpMap:
+            ReadMap(s, material.bumpMap);
+            break;
+        case kMatTexMap2:
+            ReadMap(s, material.textureMap2);
+            break;
+        case kMatReflMap: {
+            const LChunkInfo h1 = NextHeader();
+            material.reflectionMap.strength = ReadPercentage(h1);
+            Seek(h1.end);
+            const LChunkInfo h2 = NextHeader();
+            if (h2.id != kMapName) {
+                dropped = true;
+                return false;
+            }
+            char mapName[30];
+            ReadString(mapName, 30);
+            if (mapName[0] == 0)
+                std::strcpy(material.reflectionMap.mapName, "auto");
+            else
+                std::memcpy(material.reflectionMap.mapName, mapName, std::strlen(mapName) + 1);
+            break;
+        }
+        default:
+            break;
+        }
+        return true;
+    });
+    if (dropped)
+        materials.pop_back();
+    else
+        material.id = uint32_t(materials.size() - 1);
+}
+
+void L3DS::ReadLight(const LChunkInfo& chunk)
+{
+    LLight light;
+    light.SetName(objectName);
+    light.position.x = ReadFloat();
+    light.position.y = ReadFloat();
+    light.position.z = ReadFloat();
+    WalkSubChunks(chunk, [&](const LChunkInfo& s) {
+        switch (s.id) {
+        case kColorF:
+        case kColor24:
+        case kLinColor24:
+        case kLinColorF:
+            light.color = ReadColor(s);
+            break;
+        case kSpotlight:
+            light.target.x = ReadFloat();
+            light.target.y = ReadFloat();
+            light.target.z = ReadFloat();
+            light.hotspot = ReadFloat();
+            light.falloff = ReadFloat();
+            light.spotlight = true;
+            break;
+        case kLightInnerRange:
+            light.innerRange = ReadFloat();
+            break;
+        case kLightOuterRange:
+            light.outerRange = ReadFloat();
+            break;
+        default:
+            break;
+        }
+        return true;
+    });
+    lights.push_back(std::move(light));
+}
+
+void L3DS::ReadCamera(const LChunkInfo& chunk)
+{
+    LCamera camera;
+    camera.SetName(objectName);
+    camera.position.x = ReadFloat();
+    camera.position.y = ReadFloat();
+    camera.position.z = ReadFloat();
+    camera.target.x = ReadFloat();
+    camera.target.y = ReadFloat();
+    camera.target.z = ReadFloat();
+    camera.bank = ReadFloat();
+    const float lens = ReadFloat();
+    camera.fov = float(2400.0 / lens);
+    WalkSubChunks(chunk, [&](const LChunkInfo& s) {
+        if (s.id == kCameraRanges) {
+            camera.nearPlane = ReadFloat();
+            camera.farPlane = ReadFloat();
+        }
+        return true;
+    });
+    cameras.push_back(std::move(camera));
+}

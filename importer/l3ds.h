@@ -1,0 +1,107 @@
+// FloeRush 3DS importer: the public header.
+//
+//     #include <l3ds.h>
+//
+//     L3DS importer;
+//     if (!importer.LoadFile("./data/penguin.3ds"))
+//         ...;
+//     for (uint32_t i = 0; i < importer.GetMeshCount(); ++i) {
+//         const LMesh& mesh = importer.GetMesh(i);
+//         // mesh.vertices: GetVertexCount() x LVec4 (4 packed floats, w = 1)
+//         // mesh.triangles: GetTriangleCount() x LIndexTriangle (3 packed uint16)
+//     }
+//
+// See lobjects.h for the scene objects, the mesh arrays and how to draw them.
+//
+// The reader follows the 3DS chunk layout to the byte. Where a file can hold
+// something without a sound meaning, it chooses:
+//  - A chunk header whose length is below 6 (its end lies before its
+//    contents), or that cannot be read whole, ends the search or walk it was
+//    met in, as if its parent ended there. Every walk therefore terminates.
+//  - A face material group naming a material that was not read is skipped
+//    (no material id is added, the faces keep material id 0).
+//  - Face indices in a material group that are not below the triangle count
+//    are skipped; faces with corners not below the vertex count are removed
+//    by post-processing (see LMesh::CalcNormals).
+//  - A light with a spot chunk (0x4610) has `spotlight` set.
+//  - Clear() also empties the cameras.
+#pragma once
+
+#include "lobjects.h"
+
+#include <cstdint>
+
+// One chunk as found in the buffer.
+struct LChunkInfo {
+    uint16_t id = 0;
+    uint32_t start = 0;  // first byte after the 6-byte header
+    uint32_t end = 0;    // one past the chunk's last byte (header offset + length)
+};
+
+class L3DS : public LImporter {
+public:
+    L3DS();
+    L3DS(const L3DS&) = delete;
+    L3DS& operator=(const L3DS&) = delete;
+    ~L3DS() override;
+
+    // Reads the whole file with one read, then parses it as LoadMemory does.
+    // Returns false when the file cannot be opened or read whole (empty files
+    // included); the scene lists then keep what they held.
+    bool LoadFile(const char* filename) override;
+
+    // Parses a 3DS file held in memory (the bytes are not copied and are not
+    // needed after the call). Returns false for a null or empty block (lists
+    // untouched), and, after clearing the lists, when the data does not start
+    // with a 0x4D4D root chunk holding a 0x3D3D editor chunk.
+    bool LoadMemory(const void* data, uint32_t size);
+
+protected:
+    // Primitive reads on the buffer: a read of n bytes succeeds only when
+    // position + n < bufferSize; otherwise it returns 0, sets endOfData and
+    // leaves position unchanged.
+    uint8_t ReadByte();
+    uint16_t ReadShort();
+    uint32_t ReadInt();
+    float ReadFloat();
+    // Reads a zero-terminated string, keeping at most maxLength - 1 characters.
+    int ReadString(char* dest, int maxLength);
+    LChunkInfo ReadChunkHeader();
+    // Sets position (clamped to bufferSize - 1) and clears endOfData.
+    void Seek(uint32_t offset);
+    // Finds the first sibling chunk from position on with id target.id inside
+    // parent; on success position is at its contents.
+    bool FindChunk(LChunkInfo& target, const LChunkInfo& parent);
+
+    bool ParseScene();
+    void ReadMesh(const LChunkInfo& chunk);
+    void ReadFaceList(LMesh& mesh, const LChunkInfo& chunk);
+    void ReadKeyframeNode(const LChunkInfo& chunk);
+
+    LColorRGB ReadColor(const LChunkInfo& chunk);
+    float ReadPercentage(const LChunkInfo& chunk);
+    void ReadMaterial(const LChunkInfo& chunk);
+    void ReadMap(const LChunkInfo& chunk, LTextureMap& map);
+    void ReadLight(const LChunkInfo& chunk);
+    void ReadCamera(const LChunkInfo& chunk);
+
+    void PostProcess(LMesh& mesh) const;
+
+    char objectName[100];
+    bool endOfData;
+    const uint8_t* buffer;  // the file's bytes while a load runs; null otherwise
+    uint32_t bufferSize;
+    uint32_t position;
+
+private:
+    // True when h was read whole and its end does not lie before its start.
+    LChunkInfo NextHeader();  // ReadChunkHeader, inlined
+    static bool ChunkOk(const LChunkInfo& h) { return h.start >= 6 && h.end >= h.start; }
+    // Bulk reads: true when count items of size bytes fit (strict bound).
+    bool Fits(uint32_t count, uint32_t size) const;
+    void ReadTrackFirstKey(int floats);
+    // The sub-chunk walk over the chunks of c, starting with
+    // a header read at the current position; handle(s) returns false to stop.
+    template <class Handler>
+    void WalkSubChunks(const LChunkInfo& c, Handler&& handle);
+};

@@ -1,0 +1,314 @@
+// FloeRush 3DS importer: the scene object model.
+//
+// The importer (L3DS, see l3ds.h) turns a 3DS file into four lists of named
+// scene objects held by value in an LImporter: meshes (LMesh), materials
+// (LMaterial), lights (LLight) and cameras (LCamera).
+//
+// Drawing a mesh
+// --------------
+// LMesh keeps its per-vertex and per-triangle data in public std::vector
+// fields. The element types are packed (checked by static_assert below), so
+// the arrays can be handed to OpenGL as they are:
+//
+//     const LMesh& mesh = importer.GetMesh(i);
+//     if (mesh.GetTriangleCount() > 0) {
+//         glVertexPointer(4, GL_FLOAT, 0, mesh.GetVertexData());      // == &mesh.vertices[0]
+//         glDrawElements(GL_TRIANGLES, 3 * mesh.GetTriangleCount(),
+//                        GL_UNSIGNED_SHORT, mesh.GetTriangleData());  // == &mesh.triangles[0]
+//     }
+//
+// After a load every index in `triangles` is below GetVertexCount() (faces
+// whose corners do not name an existing vertex are dropped, see CalcNormals).
+//
+// The public arrays may be read freely. Writers must keep the invariants:
+// the five per-vertex lists (vertices, normals, binormals, tangents,
+// texCoords) have one length, and triangles has the length of faceRecords.
+// SetVertexArraySize and SetTriangleArraySize keep them; the processing
+// operations restore them (by resizing) before they run.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// ---------------------------------------------------------------------------
+// Element types (all floats single precision).
+
+struct LVec2 {
+    float u, v;
+};
+
+struct LVec3 {
+    float x, y, z;
+};
+
+// A vertex position; w is 1.0 for every vertex read from a file.
+struct LVec4 {
+    float x, y, z, w;
+};
+
+// The corners of one drawn triangle.
+struct LIndexTriangle {
+    uint16_t a, b, c;
+};
+
+struct LColorRGB {
+    float r, g, b;
+};
+
+// Row-major 4x4 matrix: element index = 4 * row + column.
+struct LMat4 {
+    float m[16];
+    static LMat4 Identity();
+};
+
+// Per-face data used while computing normals and tangents.
+struct LFaceRecord {
+    uint16_t a, b, c;
+    uint32_t smoothingGroup;
+    LVec3 faceNormal;
+    LVec3 faceTangent;
+    LVec3 faceBinormal;
+    uint32_t materialId;
+};
+
+static_assert(sizeof(LVec2) == 2 * sizeof(float), "LVec2 must be 2 packed floats");
+static_assert(sizeof(LVec3) == 3 * sizeof(float), "LVec3 must be 3 packed floats");
+static_assert(sizeof(LVec4) == 4 * sizeof(float), "LVec4 must be 4 packed floats (glVertexPointer(4, GL_FLOAT, 0, ...))");
+static_assert(sizeof(LIndexTriangle) == 3 * sizeof(uint16_t),
+              "LIndexTriangle must be 3 packed uint16 (glDrawElements(..., GL_UNSIGNED_SHORT, ...))");
+
+// ---------------------------------------------------------------------------
+// Scene objects.
+
+class LObject {
+public:
+    LObject() = default;
+    LObject(const LObject&) = default;
+    LObject(LObject&&) noexcept = default;
+    LObject& operator=(const LObject&) = default;
+    LObject& operator=(LObject&&) noexcept = default;
+    virtual ~LObject();
+
+    virtual const std::string& GetName() const;
+    virtual void SetName(const std::string& value);
+
+protected:
+    std::string name;
+};
+
+// Shading kinds of LMaterial::shading.
+enum LShading { sWire = 0, sFlat = 1, sGouraud = 2, sPhong = 3, sMetal = 4 };
+
+struct LTextureMap {
+    float strength = 0.0f;
+    char mapName[255] = {};  // zero-terminated
+    float uScale = 1.0f;
+    float vScale = 1.0f;
+    float uOffset = 0.0f;
+    float vOffset = 0.0f;
+    float angle = 0.0f;
+};
+
+class LMaterial : public LObject {
+public:
+    // Store the value, clamped to 0..1.
+    void SetShininess(float value);
+    void SetTransparency(float value);
+
+    uint32_t id = 0;  // index of the material in its importer's list
+    LTextureMap textureMap1;
+    LTextureMap textureMap2;
+    LTextureMap opacityMap;
+    LTextureMap reflectionMap;
+    LTextureMap bumpMap;
+    LTextureMap specularMap;
+    LColorRGB ambient = {0, 0, 0};
+    LColorRGB diffuse = {0, 0, 0};
+    LColorRGB specular = {0, 0, 0};
+    float shininess = 0.0f;
+    float transparency = 0.0f;
+    int shading = sGouraud;
+};
+
+class LCamera : public LObject {
+public:
+    LVec3 position = {0, 0, 0};
+    LVec3 target = {0, 0, 0};
+    float bank = 0.0f;
+    float fov = 80.0f;
+    float nearPlane = 10.0f;
+    float farPlane = 10000.0f;
+};
+
+class LLight : public LObject {
+public:
+    LVec3 position = {0, 0, 0};
+    LColorRGB color = {0, 0, 0};
+    bool spotlight = false;  // set by the reader when the light has a 0x4610 spot chunk
+    LVec3 target = {0, 0, 0};
+    float hotspot = 0.0f;
+    float falloff = 0.0f;
+    float outerRange = 1000.0f;
+    float innerRange = 100.0f;
+};
+
+class LMesh : public LObject {
+public:
+    LMesh();
+    LMesh(const LMesh&) = default;
+    LMesh(LMesh&&) noexcept = default;
+    LMesh& operator=(const LMesh&) = default;
+    LMesh& operator=(LMesh&&) noexcept = default;
+    ~LMesh() override;
+
+    // Empties all eight lists and sets the matrix to the identity.
+    void Clear();
+
+    // Resize vertices, normals, texCoords, tangents and binormals to n; new
+    // elements are all zero (new vertices are (0, 0, 0, 0)).
+    void SetVertexArraySize(uint32_t n);
+    // Resize triangles and faceRecords to n; new elements are all zero.
+    void SetTriangleArraySize(uint32_t n);
+
+    uint32_t GetVertexCount() const { return uint32_t(vertices.size()); }
+    uint32_t GetTriangleCount() const { return uint32_t(triangles.size()); }
+
+    // Appends a material id; returns its index in the material-id list.
+    int AddMaterial(uint32_t id);
+    uint32_t GetMaterialCount() const { return uint32_t(materials.size()); }
+    uint32_t GetMaterial(uint32_t index) const { return materials[index]; }
+
+    // Read access by index (the index must be below the matching count).
+    const LVec4& GetVertex(uint32_t i) const { return vertices[i]; }
+    const LVec3& GetNormal(uint32_t i) const { return normals[i]; }
+    const LVec3& GetBinormal(uint32_t i) const { return binormals[i]; }
+    const LVec3& GetTangent(uint32_t i) const { return tangents[i]; }
+    const LVec2& GetUV(uint32_t i) const { return texCoords[i]; }
+    const LIndexTriangle& GetTriangle(uint32_t i) const { return triangles[i]; }
+    const LFaceRecord& GetFace(uint32_t i) const { return faceRecords[i]; }
+    const LMat4& GetMatrix() const { return matrix; }
+    void SetMatrix(const LMat4& m) { matrix = m; }
+
+    // Contiguous arrays for drawing; null when the list is empty.
+    const LVec4* GetVertexData() const { return vertices.empty() ? nullptr : vertices.data(); }
+    const LIndexTriangle* GetTriangleData() const { return triangles.empty() ? nullptr : triangles.data(); }
+
+    // Every vertex v becomes matrix * v, divided by the resulting w when it
+    // is not 0; w is then 1.
+    void TransformVertices();
+
+    // Face normals, then vertex normals. With smoothing
+    // groups, a vertex shared by faces of different smoothing-group values is
+    // split into one copy per group. Ends by copying the face-record corners
+    // into `triangles`.
+    //
+    // Choices for inputs without a sound meaning:
+    //  - Faces with a corner not below the vertex count are removed first
+    //    (from faceRecords and triangles), so nothing reads outside the arrays
+    //    and every drawn index names a vertex.
+    //  - A split that would create a vertex index above 65535 (not addressable
+    //    by 16-bit corners) is refused: the faces of that group keep the
+    //    original vertex.
+    void CalcNormals(bool useSmoothingGroups);
+
+    // Per-face tangents and binormals from the texture coordinates, then
+    // per-vertex tangents and binormals. Faces with a corner
+    // not below the vertex count are skipped.
+    void CalcTextureSpace();
+
+    // CalcNormals(true) followed by CalcTextureSpace(), with the same results
+    // to the bit, in one pass over the faces and one adjacency build. Used by
+    // the importer's post-processing level 2.
+    void CalcNormalsAndTextureSpace();
+
+    // Removes every face that names a vertex not below the vertex count;
+    // returns the number removed. Called by CalcNormals.
+    uint32_t RemoveInvalidFaces();
+
+    // Copies the corners of every face record into `triangles`.
+    void CopyFaceCorners();
+
+    // The data. See the top of this file for the invariants.
+    std::vector<LVec4> vertices;
+    std::vector<LVec3> normals;
+    std::vector<LVec3> binormals;
+    std::vector<LVec3> tangents;
+    std::vector<LVec2> texCoords;
+    std::vector<LIndexTriangle> triangles;
+    std::vector<LFaceRecord> faceRecords;
+    LMat4 matrix;
+    std::vector<uint32_t> materials;
+
+private:
+    // Restores the length invariants by resizing (new elements zero).
+    void SyncArraySizes();
+    // Vertex splitting and vertex normals (and tangents) from one adjacency build.
+    void SplitAndSmooth(bool withTextureSpace);
+};
+
+// ---------------------------------------------------------------------------
+// The abstract importer: owns the scene lists.
+
+class LImporter {
+public:
+    LImporter();
+    LImporter(const LImporter&) = default;
+    LImporter& operator=(const LImporter&) = default;
+    virtual ~LImporter();
+
+    // Loads a scene file and replaces meshes, lights, materials and cameras
+    // with its contents. Returns false when the file cannot be loaded.
+    virtual bool LoadFile(const char* filename) = 0;
+
+    // Empties the mesh, light, material and camera lists and sets the
+    // post-process level to 2. (Cameras are a choice here;
+    // they are emptied too so that a second load replaces the whole scene.)
+    virtual void Clear();
+
+    uint32_t GetMeshCount() const { return uint32_t(meshes.size()); }
+    uint32_t GetMaterialCount() const { return uint32_t(materials.size()); }
+    uint32_t GetLightCount() const { return uint32_t(lights.size()); }
+    uint32_t GetCameraCount() const { return uint32_t(cameras.size()); }
+
+    // The index must be below the matching count. References stay valid
+    // until the next load or Clear.
+    LMesh& GetMesh(uint32_t index) { return meshes[index]; }
+    const LMesh& GetMesh(uint32_t index) const { return meshes[index]; }
+    LMaterial& GetMaterial(uint32_t index) { return materials[index]; }
+    const LMaterial& GetMaterial(uint32_t index) const { return materials[index]; }
+    LLight& GetLight(uint32_t index) { return lights[index]; }
+    const LLight& GetLight(uint32_t index) const { return lights[index]; }
+    LCamera& GetCamera(uint32_t index) { return cameras[index]; }
+    const LCamera& GetCamera(uint32_t index) const { return cameras[index]; }
+
+    // The first object whose name equals `name` byte for byte; null if none.
+    LMesh* FindMesh(const std::string& name);
+    const LMesh* FindMesh(const std::string& name) const;
+    LMaterial* FindMaterial(const std::string& name);
+    const LMaterial* FindMaterial(const std::string& name) const;
+
+    // Which processing every mesh gets at the end of a load:
+    //   0: TransformVertices (then the face corners are copied into `triangles`
+    //      so that the mesh can be drawn);
+    //   1: CalcNormals(false);
+    //   2: CalcNormals(true), then CalcTextureSpace (the default);
+    //   any other value: no geometric processing.
+    // Whatever the level, faces with corners not below the vertex count are
+    // removed and `triangles` holds the corners of the face records, so every
+    // mesh can be drawn as it is.
+    // A load post-processes with the level in force when it starts. Clear()
+    // sets the level back to 2; a load keeps the level that was set.
+    int GetPostProcessLevel() const { return postProcessLevel; }
+    void SetPostProcessLevel(int level) { postProcessLevel = level; }
+
+protected:
+    // Appends a material and gives the copy in the list id = its index.
+    LMaterial& AddMaterial(LMaterial material);
+
+    std::vector<LCamera> cameras;
+    std::vector<LLight> lights;
+    std::vector<LMesh> meshes;
+    std::vector<LMaterial> materials;
+    int postProcessLevel = 2;
+};
