@@ -27,7 +27,6 @@ run_suite() {
     ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 600
 }
 
-export ASAN_OPTIONS=detect_leaks=1
 export UBSAN_OPTIONS=print_stacktrace=1
 status=0
 run_suite build || status=1
