@@ -196,7 +196,7 @@ template <class T>
 void copyGrid(const T* src, ptrdiff_t sa, ptrdiff_t sb, T* dst, ptrdiff_t da, ptrdiff_t db, int na, int nb,
     int channels)
 {
-    constexpr int kTile = 32;
+    constexpr int kTile = sizeof(T) <= 2 ? 16 : 32; // measured on 2048 x 2048 turns
     for (int a0 = 0; a0 < na; a0 += kTile) {
         const int a1 = std::min(na, a0 + kTile);
         for (int b0 = 0; b0 < nb; b0 += kTile) {

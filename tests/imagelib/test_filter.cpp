@@ -64,6 +64,20 @@ TEST(Filter, RefusalsInOrder)
     EXPECT_EQ(capture.text(), "Error: unsigned data type, cannot compute filtered image!\n");
 }
 
+TEST(Filter, WindowsOutsideTheContractGiveZerosWithoutReadingTheKernel)
+{
+    auto image = randomImage<short>(6, 5, 2, 1, 1, 47);
+    const float k[1] = {1.0f};
+    for (int w : {-1, -3, 13}) {
+        // A negative window reaches no neighbour; one wider than the image has no
+        // interior, so not one of its 169 kernel entries is read.
+        std::unique_ptr<Image> out(image->filter(TypeFloat, k, w, nullptr));
+        ASSERT_NE(out, nullptr);
+        for (int i = 0; i < 60; ++i)
+            EXPECT_EQ(out->getValue(i, 0, 0, 0, 0), 0.0f) << "w " << w;
+    }
+}
+
 TEST(Filter, CentreKernelReproducesTheInteriorAndTheRangeCountsTheBorder)
 {
     ImageBase<short> image;
