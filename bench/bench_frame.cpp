@@ -6,7 +6,6 @@
 #include <GL/freeglut.h>
 #include <benchmark/benchmark.h>
 
-#include <QKeyEvent>
 #include <QTest>
 
 #include <algorithm>
@@ -19,22 +18,16 @@ namespace {
 
 glWidget* theWindow = nullptr;
 
-void press(int key)
-{
-    QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
-    QApplication::sendEvent(theWindow, &event);
-}
-
 // Restarts the descent once it has finished, so that every frame is one of a run.
 void keepRunning(GameProbe& probe)
 {
     if (probe.state() == glWidget::Finished)
-        press(Qt::Key_F2);
+        pressKey(theWindow, Qt::Key_F2);
     if (probe.state() == glWidget::Waiting) {
-        press(Qt::Key_Space);
+        pressKey(theWindow, Qt::Key_Space);
         while (probe.speed() < 10.5f)
             probe.tick();
-        press(Qt::Key_Left);
+        pressKey(theWindow, Qt::Key_Left);
     }
 }
 

@@ -1,5 +1,5 @@
 // The game window, driven as a player would: keys, clicks, timer ticks, frames.
-#include "gameprobe.h"
+#include "gamewindowtest.h"
 
 #include <GL/freeglut.h>
 #include <gtest/gtest.h>
@@ -21,38 +21,17 @@ namespace {
 // World units: the course and the finish area in table units times 10.
 constexpr float kMinX = 6161000, kMaxX = 6179000, kMinZ = 908000, kMaxZ = 926000;
 
-class Game : public ::testing::Test {
+class Game : public GameWindowTest {
 protected:
     void SetUp() override { open("Pingu"); }
 
-    void open(const QString& name)
-    {
-        answerNamePrompt(name);
-        window = std::make_unique<glWidget>();
-        window->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-        probe = std::make_unique<GameProbe>(GameProbe{*window});
-    }
-
-    void press(int key)
-    {
-        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
-        QApplication::sendEvent(window.get(), &event);
-    }
-
-    void click(Qt::MouseButton button = Qt::LeftButton)
-    {
-        QTest::mouseClick(window.get(), button);
-    }
+    void click(Qt::MouseButton button = Qt::LeftButton) { QTest::mouseClick(window.get(), button); }
 
     void ticks(int n)
     {
         for (int i = 0; i < n; ++i)
             probe->tick();
     }
-
-    std::unique_ptr<glWidget> window;
-    std::unique_ptr<GameProbe> probe;
 };
 
 // --- states, keys and the mouse -----------------------------------------------------
@@ -288,10 +267,7 @@ TEST_F(Game, F2RestoresTheStartValuesAndRestartsCleanly)
     const bool fog = GameProbe::fogEnabled();
     ticks(30);
     press(Qt::Key_Right);
-    probe->eyeX() = 6177995;
-    probe->eyeZ() = 916800;
-    probe->frame();
-    ASSERT_EQ(probe->state(), glWidget::Finished);
+    finish();
 
     press(Qt::Key_Left); // no effect once finished
     EXPECT_EQ(probe->state(), glWidget::Finished);
@@ -375,8 +351,7 @@ TEST_F(GameExitDeathTest, EscapeAsFirstKeyStartsAndEnds)
             w.show();
             if (!QTest::qWaitForWindowExposed(&w))
                 std::_Exit(6);
-            QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-            QApplication::sendEvent(&w, &esc);
+            pressKey(&w, Qt::Key_Escape);
             std::_Exit(3);
         },
         ::testing::ExitedWithCode(0), "");
@@ -392,15 +367,11 @@ TEST_F(GameExitDeathTest, EscapeEndsAFinishedGame)
             if (!QTest::qWaitForWindowExposed(&w))
                 std::_Exit(6);
             GameProbe probe{w};
-            QKeyEvent space(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier);
-            QApplication::sendEvent(&w, &space);
-            probe.eyeX() = 6177995;
-            probe.eyeZ() = 916800;
-            probe.frame();
+            pressKey(&w, Qt::Key_Space);
+            finishHere(probe);
             if (probe.state() != glWidget::Finished)
                 std::_Exit(4);
-            QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-            QApplication::sendEvent(&w, &esc);
+            pressKey(&w, Qt::Key_Escape);
             std::_Exit(3);
         },
         ::testing::ExitedWithCode(0), "");

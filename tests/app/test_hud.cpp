@@ -1,6 +1,6 @@
 // Frames read back from the real window: the texts of each state, in their
 // colours at their places, and a whole run from the start to the finish.
-#include "gameprobe.h"
+#include "gamewindowtest.h"
 
 #include <gtest/gtest.h>
 
@@ -31,34 +31,7 @@ int textPixels(const QImage& frame, float x, float y, int length, const Pixel& c
     return count;
 }
 
-class Hud : public ::testing::Test {
-protected:
-    void open(const QString& name)
-    {
-        answerNamePrompt(name);
-        window = std::make_unique<glWidget>();
-        window->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-        probe = std::make_unique<GameProbe>(GameProbe{*window});
-    }
-
-    void press(int key)
-    {
-        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
-        QApplication::sendEvent(window.get(), &event);
-    }
-
-    void finishHere()
-    {
-        probe->eyeX() = 6177995;
-        probe->eyeZ() = 916800;
-        probe->frame();
-        ASSERT_EQ(probe->state(), glWidget::Finished);
-    }
-
-    std::unique_ptr<glWidget> window;
-    std::unique_ptr<GameProbe> probe;
-};
+using Hud = GameWindowTest;
 
 TEST_F(Hud, EachStateShowsItsOwnTexts)
 {
@@ -72,7 +45,7 @@ TEST_F(Hud, EachStateShowsItsOwnTexts)
     EXPECT_GT(textPixels(frame, -0.85f, 0.85f, 160, red), 40) << "running time";
     EXPECT_EQ(textPixels(frame, -0.3f, -0.2f, 230, blue), 0);
 
-    finishHere();
+    finish();
     frame = probe->frame();
     EXPECT_GT(textPixels(frame, -0.05f, 0.35f, 60, blue), 20) << "name";
     EXPECT_GT(textPixels(frame, -0.5f, 0.2f, 560, magenta), 100) << "result";
@@ -86,7 +59,7 @@ TEST_F(Hud, EmptyNameDrawsNothingButTheResult)
 {
     open(QString());
     press(Qt::Key_Space);
-    finishHere();
+    finish();
     const QImage frame = probe->frame();
     EXPECT_EQ(textPixels(frame, -0.05f, 0.35f, 60, blue), 0);
     EXPECT_GT(textPixels(frame, -0.5f, 0.2f, 560, magenta), 100);
@@ -99,7 +72,7 @@ TEST_F(Hud, FinishedFramesRepeatTheLastTimeShown)
     press(Qt::Key_Space);
     probe->frame();
     const int m = probe->shownMinutes(), s = probe->shownSeconds(), ms = probe->shownMilliseconds();
-    finishHere();
+    finish();
     const QImage first = probe->frame();
     QTest::qWait(30); // the clock moves on; the result must not
     window->resize(800, 600);
