@@ -13,9 +13,10 @@ xvfb-run -a -s "-screen 0 1920x1080x24" tools/with-wm.sh bash -c '
   set -e
   ./build/app/floerush &
   game=$!
-  prompt=$(xdotool search --sync --name "^Floe Rush$" | head -n 1)
-  xdotool windowactivate --sync "$prompt" type --delay 20 "Pingu"
-  xdotool key --window "$prompt" Return
+  xdotool search --sync --onlyvisible --name "^Floe Rush$" >/dev/null
+  sleep 1   # the prompt takes the keyboard focus
+  xdotool type --delay 20 "Pingu"
+  xdotool key Return
   xdotool search --sync --onlyvisible --name "^FloeRush$" >/dev/null
   sleep 2   # a few frames, and the window manager settles full screen
   import -window root "$1"
