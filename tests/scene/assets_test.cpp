@@ -1,9 +1,7 @@
 // The committed assets in data/, read with the project's own loaders.
 #include <imagebase>
 
-#ifdef FLOERUSH_HAVE_IMPORTER
 #include "l3ds.h"
-#endif
 
 #include <gtest/gtest.h>
 
@@ -213,7 +211,6 @@ TEST(PenguinModel, IsOneWellFormedChunkTree)
     EXPECT_EQ(editors, 1);
 }
 
-#ifdef FLOERUSH_HAVE_IMPORTER
 TEST(PenguinModel, LoadsWithTheImporterAsAPenguinSixUnitsTall)
 {
     L3DS model;
@@ -249,6 +246,5 @@ TEST(PenguinModel, LoadsWithTheImporterAsAPenguinSixUnitsTall)
     for (const char* material : {"Black", "White", "Orange"})
         EXPECT_NE(model.FindMaterial(material), nullptr) << material;
 }
-#endif
 
 } // namespace
