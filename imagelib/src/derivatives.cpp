@@ -45,12 +45,8 @@ void deinterleave(const T* slice, int voxels, int channels, float* a, float* b)
 template <class T>
 Image* ImageBase<T>::gradient(int type, const float* kernel, bool keep, Image* output)
 {
-    if (type == 0)
-        type = m_type;
-    if (type & 1) {
-        std::cout << "Error: unsigned data type, cannot compute gradient!" << std::endl;
+    if (!detail::signedOutputType(type, m_type, "gradient"))
         return nullptr;
-    }
     if (!m_data || output == this)
         return nullptr;
     const float* k = kernel ? kernel : kDefault2D;
@@ -99,12 +95,8 @@ Image* ImageBase<T>::gradient(int type, const float* kernel, bool keep, Image* o
 template <class T>
 Image* ImageBase<T>::hessian(int type, const float* kernel, Image* output)
 {
-    if (type == 0)
-        type = m_type;
-    if (type & 1) {
-        std::cout << "Error: unsigned data type, cannot compute hessian!" << std::endl;
+    if (!detail::signedOutputType(type, m_type, "hessian"))
         return nullptr;
-    }
     if (!m_data || output == this)
         return nullptr;
     const float* k = kernel ? kernel : kDefault2D;
@@ -171,12 +163,8 @@ Image* ImageBase<T>::hessian(int type, const float* kernel, Image* output)
 template <class T>
 Image* ImageBase<T>::gradient3D(int type, const float* kernel, bool keep, bool withIntensity, Image* output)
 {
-    if (type == 0)
-        type = m_type;
-    if (type & 1) {
-        std::cout << "Error: unsigned data type, cannot compute gradient!" << std::endl;
+    if (!detail::signedOutputType(type, m_type, "gradient"))
         return nullptr;
-    }
     if (!m_data || output == this)
         return nullptr;
     const float* k = kernel ? kernel : kDefault3D;

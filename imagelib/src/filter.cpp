@@ -13,12 +13,8 @@ using namespace detail;
 template <class T>
 Image* ImageBase<T>::filter(int type, const float* kernel, int w, Image* output)
 {
-    if (type == 0)
-        type = m_type;
-    if (type & 1) {
-        std::cout << "Error: unsigned data type, cannot compute filtered image!" << std::endl;
+    if (!detail::signedOutputType(type, m_type, "filtered image"))
         return nullptr;
-    }
     if (!kernel) {
         std::cout << "Error: Cannot compute filtered image without filter!" << std::endl;
         return nullptr;

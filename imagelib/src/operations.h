@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <iostream>
 #include <type_traits>
 #include <vector>
 
@@ -272,6 +273,20 @@ inline Image* prepareOutput(const Image& source, int type, Image* output, int x,
     made->init(x, y, z, t, c);
     made->setSpacing(source.m_spacing[0], source.m_spacing[1], source.m_spacing[2], source.m_spacing[3]);
     return made;
+}
+
+// Resolves the output type code of a derived image (0 means the image's own
+// default) and refuses unsigned codes with the operation's message, e.g.
+// "Error: unsigned data type, cannot compute gradient!".
+inline bool signedOutputType(int& type, int defaultType, const char* result)
+{
+    if (type == 0)
+        type = defaultType;
+    if (type & 1) {
+        std::cout << "Error: unsigned data type, cannot compute " << result << "!" << std::endl;
+        return false;
+    }
+    return true;
 }
 
 } // namespace Lumen::detail
