@@ -1,9 +1,9 @@
-// FloeRush 3DS importer: the public header.
+// L3DS, a 3DS scene importer: the public header.
 //
 //     #include <l3ds.h>
 //
 //     L3DS importer;
-//     if (!importer.LoadFile("./data/penguin.3ds"))
+//     if (!importer.LoadFile("scene.3ds"))
 //         ...;
 //     for (uint32_t i = 0; i < importer.GetMeshCount(); ++i) {
 //         const LMesh& mesh = importer.GetMesh(i);

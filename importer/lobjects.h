@@ -1,4 +1,4 @@
-// FloeRush 3DS importer: the scene object model.
+// L3DS, a 3DS scene importer: the scene object model.
 //
 // The importer (L3DS, see l3ds.h) turns a 3DS file into four lists of named
 // scene objects held by value in an LImporter: meshes (LMesh), materials

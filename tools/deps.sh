@@ -7,7 +7,7 @@ FLOERUSH_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qtbase5-dev libqt5opengl5-dev qtmultimedia5-dev libqt5multimedia5-plugins
   freeglut3-dev libglu1-mesa-dev libgl1-mesa-dri
-  xvfb xauth openbox x11-utils
+  xvfb xauth openbox x11-utils xdotool desktop-file-utils appstream
   assimp-testmodels
 )
 
