@@ -10,6 +10,7 @@
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QSound>
 #include <QTimer>
 
 #include <functional>
@@ -30,6 +31,7 @@ struct GameProbe {
     float lookZ() const { return w.lookZ; }
     const QString& name() const { return w.playerName; }
     QTimer* timer() const { return w.timer; }
+    QSound* music() const { return w.music; }
     GLuint landscapeList() const { return w.landscapeList; }
     GLuint skyList() const { return w.skyList; }
     int shownMinutes() const { return w.minutes; }
