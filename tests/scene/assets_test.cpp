@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -114,27 +115,128 @@ TEST(SkyPictures, WallsShowSkyAboveTheHorizonAndMeetTheRoof)
     EXPECT_LT(rowDifference(roof, roof.height() - 1, front, 0), 6);
 }
 
-TEST(SandPicture, TilesWithoutSeamsAndHasNearWhiteCorners)
+double luminance(double r, double g, double b)
 {
+    return 0.299 * r + 0.587 * g + 0.114 * b;
+}
+
+double luminance(const Picture& p, int x, int y)
+{
+    return luminance(p.at(x, y, 2), p.at(x, y, 1), p.at(x, y, 0));
+}
+
+struct Rgb {
+    double r, g, b;
+};
+
+// The course markers and the head-up texts are drawn with the texel where
+// the picture's four corners meet: with linear filtering, their mean.
+Rgb cornerTexel(const Picture& p)
+{
+    const int w = p.width() - 1, h = p.height() - 1;
+    Rgb sum = {0, 0, 0};
+    for (auto [x, y] : {std::pair{0, 0}, {w, 0}, {0, h}, {w, h}})
+        sum = {sum.r + p.at(x, y, 2) / 4.0, sum.g + p.at(x, y, 1) / 4.0, sum.b + p.at(x, y, 0) / 4.0};
+    return sum;
+}
+
+double hueOf(Rgb c)
+{
+    const double top = std::max({c.r, c.g, c.b}), range = top - std::min({c.r, c.g, c.b});
+    if (range <= 0)
+        return 0;
+    const double h = top == c.r ? (c.g - c.b) / range : top == c.g ? 2 + (c.b - c.r) / range : 4 + (c.r - c.g) / range;
+    return std::fmod(60 * h + 360, 360);
+}
+
+class SandPicture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        load(sand, "./data/sand1.bmp");
+        ASSERT_EQ(sand.width(), 256);
+        ASSERT_EQ(sand.height(), 256);
+        double sum = 0, squares = 0, steps = 0;
+        for (int y = 0; y < 256; ++y)
+            for (int x = 0; x < 256; ++x) {
+                const double l = luminance(sand, x, y);
+                sum += l, squares += l * l;
+                steps += std::fabs(l - luminance(sand, (x + 1) % 256, y)) + std::fabs(l - luminance(sand, x, (y + 1) % 256));
+                darkest = std::min(darkest, l);
+            }
+        mean = sum / 65536;
+        spread = std::sqrt(squares / 65536 - mean * mean);
+        step = steps / (2 * 65536);
+    }
+
     Picture sand;
-    load(sand, "./data/sand1.bmp");
-    ASSERT_EQ(sand.width(), 256);
-    ASSERT_EQ(sand.height(), 256);
-    // The markers are drawn with the texel where the four corners meet.
-    for (auto [x, y] : {std::pair{0, 0}, {255, 0}, {0, 255}, {255, 255}})
-        for (int c = 0; c < 3; ++c)
-            EXPECT_GE(sand.at(x, y, c), 240) << x << "," << y;
-    EXPECT_LT(columnDifference(sand, 255, sand, 0), 2 * columnDifference(sand, 127, sand, 128) + 1);
-    EXPECT_LT(rowDifference(sand, 255, sand, 0), 2 * rowDifference(sand, 127, sand, 128) + 1);
-    // Snow: bright everywhere, but not a blank white sheet.
-    int darkest = 255, brightest = 0;
-    for (int y = 0; y < 256; ++y)
-        for (int x = 0; x < 256; ++x) {
-            darkest = std::min(darkest, sand.at(x, y, 2));
-            brightest = std::max(brightest, sand.at(x, y, 2));
+    double mean = 0, spread = 0, step = 0, darkest = 255;
+};
+
+// Across each edge the picture changes no more than between neighbouring
+// columns (rows) inside it.
+TEST_F(SandPicture, TilesWithoutSeams)
+{
+    for (bool rows : {false, true}) {
+        SCOPED_TRACE(rows ? "rows" : "columns");
+        auto difference = [&](int a, int b) {
+            return rows ? rowDifference(sand, a, sand, b) : columnDifference(sand, a, sand, b);
+        };
+        double inside = 0, most = 0;
+        for (int i = 0; i + 1 < 256; ++i) {
+            inside += difference(i, i + 1) / 255;
+            most = std::max(most, difference(i, i + 1));
         }
+        const double seam = difference(255, 0);
+        EXPECT_LT(seam, 1.5 * inside + 1) << inside;
+        EXPECT_LE(seam, most);
+    }
+}
+
+// Bright snow with relief that shows from pixel to pixel (the camera sees a
+// pixel as a couple of units of ground), and coherent: noise with this spread
+// would step by about 1.1 times the spread from one pixel to the next.
+TEST_F(SandPicture, ShowsStructureAtThePixelScaleWithoutNoise)
+{
+    EXPECT_GT(mean, 220);
     EXPECT_GT(darkest, 170);
-    EXPECT_GT(brightest - darkest, 20);
+    EXPECT_GT(spread, 12);
+    EXPECT_GT(step, 4);
+    EXPECT_LT(step, 0.5 * spread);
+}
+
+// The white finish gate shows the corner texel, the flags its red part, and
+// each text its colour times the texel: the gate stands out from the snow,
+// the flags stay red, the texts keep their hues and stay dark on the snow.
+TEST_F(SandPicture, CornerTexelMarksTheGateAndKeepsTheTextHues)
+{
+    const Rgb corner = cornerTexel(sand);
+    EXPECT_GE(mean - luminance(corner.r, corner.g, corner.b), 40);
+    EXPECT_GE(corner.r, 150) << "the flags' red";
+    const struct {
+        Rgb colour;
+        double hue;
+    } texts[] = {{{0, 0, 1}, 240}, {{1, 0.2, 0.2}, 0}, {{1, 0, 1}, 300}};
+    for (const auto& t : texts) {
+        const Rgb shown = {t.colour.r * corner.r, t.colour.g * corner.g, t.colour.b * corner.b};
+        SCOPED_TRACE(testing::Message() << shown.r << ", " << shown.g << ", " << shown.b);
+        const double off = std::fabs(hueOf(shown) - t.hue);
+        EXPECT_LT(std::min(off, 360 - off), 12);
+        EXPECT_GT(mean - luminance(shown.r, shown.g, shown.b), 100);
+    }
+}
+
+// No spot where the corners meet: the corner texel is one of the snow's own
+// shadow colours, found (within a few levels) well away from the corners.
+TEST_F(SandPicture, CornerColourBelongsToTheSnow)
+{
+    const Rgb corner = cornerTexel(sand);
+    int alike = 0, away = 0;
+    for (int y = 8; y < 248; ++y)
+        for (int x = 8; x < 248; ++x, ++away)
+            alike += std::fabs(sand.at(x, y, 2) - corner.r) <= 6 && std::fabs(sand.at(x, y, 1) - corner.g) <= 6
+                && std::fabs(sand.at(x, y, 0) - corner.b) <= 6;
+    EXPECT_GT(alike, away / 200);
 }
 
 std::vector<uint8_t> readFile(const char* path)
