@@ -1,7 +1,9 @@
 // The committed assets in data/, read with the project's own loaders.
 #include <imagebase>
 
+#include "drawnterrain.h"
 #include "l3ds.h"
+#include "landscape.h"
 
 #include <gtest/gtest.h>
 
@@ -313,14 +315,12 @@ TEST(PenguinModel, IsOneWellFormedChunkTree)
     EXPECT_EQ(editors, 1);
 }
 
-TEST(PenguinModel, LoadsWithTheImporterAsAPenguinSixUnitsTall)
+TEST(PenguinModel, LoadsWithTheImporterAsMeshesWithMaterials)
 {
     L3DS model;
     ASSERT_TRUE(model.LoadFile("./data/penguin.3ds"));
     ASSERT_GE(model.GetMeshCount(), 6u);
     uint32_t triangles = 0;
-    float minY = 1e9f, maxY = -1e9f, maxZ = -1e9f;
-    std::string frontmost;
     for (uint32_t m = 0; m < model.GetMeshCount(); ++m) {
         const LMesh& mesh = model.GetMesh(m);
         ASSERT_GT(mesh.GetTriangleCount(), 0u) << mesh.GetName();
@@ -331,22 +331,54 @@ TEST(PenguinModel, LoadsWithTheImporterAsAPenguinSixUnitsTall)
             ASSERT_LT(tri.b, mesh.GetVertexCount());
             ASSERT_LT(tri.c, mesh.GetVertexCount());
         }
-        for (uint32_t v = 0; v < mesh.GetVertexCount(); ++v) {
-            const LVec4& p = mesh.GetVertex(v);
-            minY = std::min(minY, p.y), maxY = std::max(maxY, p.y);
-            if (p.z > maxZ)
-                maxZ = p.z, frontmost = mesh.GetName();
-        }
         EXPECT_EQ(mesh.GetMaterialCount(), 1u) << mesh.GetName();
     }
     EXPECT_GE(triangles, 1000u);
     EXPECT_LE(triangles, 5000u);
-    // Standing on y = 0, about 6 units tall, the beak pointing along +z.
-    EXPECT_NEAR(minY, 0.0f, 0.05f);
-    EXPECT_NEAR(maxY - minY, 6.0f, 0.5f);
-    EXPECT_EQ(frontmost, "Beak");
     for (const char* material : {"Black", "White", "Orange"})
         EXPECT_NE(model.FindMaterial(material), nullptr) << material;
+}
+
+// The game stands the model's origin 10 units above the snow one table unit
+// ahead of the camera, turns it by 90 degrees minus the steering angle about
+// y and tilts it about x by 360 minus the cell's slope in whole degrees.
+// Placed so at points of the descent, its lowest point is on the drawn snow.
+TEST(PenguinModel, SitsOnTheSnowAlongTheDescent)
+{
+    L3DS model;
+    ASSERT_TRUE(model.LoadFile("./data/penguin.3ds"));
+    Landscape landscape;
+    const double pi = 3.14159, toRadians = 3.14159265358979 / 180;
+    const struct {
+        const char* name;
+        double x, z, steer; // camera, table units; degrees
+    } places[] = {
+        {"start", 617000, 91700, 0},
+        {"among the gates", 617280, 91750, -2},
+        {"half-way", 617400, 91694, -0.87},
+        {"lower gates", 617600, 91691, -0.87},
+        {"before the finish gate", 617770, 91688, -0.87},
+    };
+    for (const auto& place : places) {
+        SCOPED_TRACE(place.name);
+        const double heading = float(place.steer / 180 * pi);
+        const float aheadX = float(place.x * 10 + double(float(std::cos(heading))) * 10);
+        const float aheadZ = float(place.z * 10 + double(float(std::sin(heading))) * 10);
+        const double ground = double(Landscape::heightAt(aheadX / 10, aheadZ / 10)) * 5;
+        const float ny = landscape.normalAt(aheadX / 10, aheadZ / 10).y;
+        const int tilt = 180 - int(float(std::acos(double(ny))) / -pi * 180);
+        const double a = tilt * toRadians, b = (90 - place.steer) * toRadians;
+        double lowest = 1e9;
+        for (uint32_t m = 0; m < model.GetMeshCount(); ++m)
+            for (uint32_t v = 0; v < model.GetMesh(m).GetVertexCount(); ++v) {
+                const LVec4& p = model.GetMesh(m).GetVertex(v);
+                const double y = p.y * std::cos(a) - p.z * std::sin(a), z = p.y * std::sin(a) + p.z * std::cos(a);
+                const double wx = aheadX + p.x * std::cos(b) + z * std::sin(b);
+                const double wz = aheadZ - p.x * std::sin(b) + z * std::cos(b);
+                lowest = std::min(lowest, ground + 10 + y - drawnHeight(wx / 10, wz / 10) * 5);
+            }
+        EXPECT_NEAR(lowest, 0, 0.6);
+    }
 }
 
 } // namespace
