@@ -164,7 +164,8 @@ protected:
                 const double l = luminance(sand, x, y);
                 sum += l, squares += l * l;
                 steps += std::fabs(l - luminance(sand, (x + 1) % 256, y)) + std::fabs(l - luminance(sand, x, (y + 1) % 256));
-                darkest = std::min(darkest, l);
+                if ((x % 255) || (y % 255)) // the corner pixels are the markers'
+                    darkest = std::min(darkest, l);
             }
         mean = sum / 65536;
         spread = std::sqrt(squares / 65536 - mean * mean);
@@ -228,8 +229,29 @@ TEST_F(SandPicture, CornerTexelMarksTheGateAndKeepsTheTextHues)
     }
 }
 
-// No spot where the corners meet: the corner texel is one of the snow's own
-// shadow colours, found (within a few levels) well away from the corners.
+// Luminance of the picture filtered linearly at (u, v), in pixels from its
+// top left corner, repeating.
+double filtered(const Picture& p, double u, double v)
+{
+    const double x = u - 0.5, y = v - 0.5;
+    const int x0 = int(std::floor(x)), y0 = int(std::floor(y));
+    const double fx = x - x0, fy = y - y0;
+    auto at = [&](int i, int j) { return luminance(p, (i % 256 + 256) % 256, (j % 256 + 256) % 256); };
+    return (at(x0, y0) * (1 - fx) + at(x0 + 1, y0) * fx) * (1 - fy) + (at(x0, y0 + 1) * (1 - fx) + at(x0 + 1, y0 + 1) * fx) * fy;
+}
+
+// The run starts on a corner, looking east (+x) at the ground from a third
+// of a pixel ahead: there the snow shows, not the markers' colour.
+TEST_F(SandPicture, StartLooksAtSnowNotAtTheCornerTexel)
+{
+    for (double ahead : {0.36, 0.75, 1.25})
+        for (double side : {-0.3, 0.0, 0.3})
+            EXPECT_GT(filtered(sand, ahead, side), mean - 25) << ahead << ", " << side;
+}
+
+// Nor a spot of a foreign colour where the corners meet: the corner texel is
+// one of the snow's own shadow colours, found (within a few levels) well away
+// from the corners.
 TEST_F(SandPicture, CornerColourBelongsToTheSnow)
 {
     const Rgb corner = cornerTexel(sand);
