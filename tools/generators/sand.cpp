@@ -1,7 +1,7 @@
 // Generates the ground picture: wind-worked snow under a low sun that tiles
 // without seams (every feature wraps at the picture's edges). It is a relief
 // (broad drifts, rolling snow waves, sastrugi lying across the run, ripples
-// along it) lit from the south-east, with shadows that lean blue and, where
+// slanting across it) lit from the south-east, with shadows that lean blue and, where
 // deepest, violet.
 //
 // The picture repeats every 500 table units, so one pixel covers some 20
@@ -63,11 +63,12 @@ double relief(double x, double y)
     // from the north (along y), so that they lie across the run.
     const double along = fractalNoise(u * 12, v * 6, 2, 22, 12, 6);
     const double sastrugi = 2.4 * std::pow(1 - std::fabs(along), 3.0);
-    // Ripples across the wind, some 8 pixels apart: whole wave counts across
+    // Ripples, some 9 pixels apart and slanting across the run, so that the
+    // player crosses them rather than following one: whole wave counts across
     // the picture so that they tile, bent by slow noise, steeper on their lee
     // faces.
     const double bend = 6.0 * fractalNoise(u * 4, v * 4, 3, 23, 4, 4);
-    const double phase = 2 * kPi * (5 * u + 30 * v) + bend;
+    const double phase = 2 * kPi * (20 * u + 20 * v) + bend;
     const double ripple = std::sin(phase) + 0.3 * std::sin(2 * phase);
     const double rippleStrength = 0.4 + 0.6 * smoothstep(-0.4, 0.4, fractalNoise(u * 4, v * 4, 3, 24, 4, 4));
     // Around the corner, level snow with one short crest running north-south
