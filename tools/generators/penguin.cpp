@@ -14,9 +14,9 @@
 // then stands on its heels leaning into the slope, its back square to the
 // chase camera, which shows head, beak (the head is turned a little), spread
 // flippers and body at full length; at the start it crouches low, heels and
-// belly on the snow, entirely inside the view. The model's lowest point thus
-// lies near y = -8, not -10: on level ground the penguin would hover, but the
-// course has none.
+// belly on the snow, its heels on the bottom edge of the view. The model's
+// lowest point thus lies near y = -8, not -10: on level ground the penguin
+// would hover, but the course has none.
 //
 // Usage: gen_penguin OUTPUT.3ds
 #include "filewriters/chunkwriter.h"
