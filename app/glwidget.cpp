@@ -50,11 +50,13 @@ float glWidget::steerAngle = 0;
 glWidget::glWidget()
     : QGLWidget(nullptr, nullptr, Qt::WindowFlags())
     , timer(nullptr)
+    , music(nullptr)
 {
     resetGame();
     landscapeList = 0;
     skyList = 0;
     timer = new QTimer(this);
+    music = new QSound(kMusicPath, this);
 
     if (!model.LoadFile(kModelPath)) {
         const QString text = tr("Unable to load file \n: %1.").arg(kModelPath);
@@ -103,7 +105,8 @@ void glWidget::toggleGame()
         timer->start(kTickMs);
         gameState = Running;
         gameTime.start();
-        QSound::play(kMusicPath);
+        music->stop();
+        music->play();
         break;
     case Finished:
         disconnect(timer, SIGNAL(timeout()), this, SLOT(run()));

@@ -16,6 +16,7 @@
 #include <QString>
 #include <QElapsedTimer>
 
+class QSound;
 class QTimer;
 
 // Degrees to turn the penguin about its x axis so that it stands on a slope
@@ -63,6 +64,9 @@ private:
     void drawText(const char* text, float x, float y, float r, float g, float b);
 
     QTimer* timer;
+    // The music: one sound that every start plays from the beginning, so
+    // that a restart never lays a second copy over the first.
+    QSound* music;
     QElapsedTimer gameTime; // the game clock: invalid until the first start
     QString playerName;
     int minutes, seconds, milliseconds;

@@ -36,8 +36,10 @@ float Landscape::heightAt(float x, float z)
     const float fr = rho - float(r);
     const float fc = gamma - float(c);
     const float p = fr * fc;
-    const double h = double(1.0f - fr - fc + p) * gridHeight(r, c) + double(fc - p) * gridHeight(r, c1)
-        + double(p) * gridHeight(r1, c1) + double(fr - p) * gridHeight(r1, c);
+    // The fractions are floats; the weights made of them, like the sum, are
+    // worked out in double and only the result is narrowed.
+    const double h = (1.0 - fr - fc + p) * gridHeight(r, c) + (double(fc) - p) * gridHeight(r, c1)
+        + double(p) * gridHeight(r1, c1) + (double(fr) - p) * gridHeight(r1, c);
     return float(h);
 }
 

@@ -10,6 +10,8 @@
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QOpenGLFramebufferObject>
+#include <QSound>
 #include <QTimer>
 
 #include <functional>
@@ -30,11 +32,19 @@ struct GameProbe {
     float lookZ() const { return w.lookZ; }
     const QString& name() const { return w.playerName; }
     QTimer* timer() const { return w.timer; }
+    QSound* music() const { return w.music; }
     GLuint landscapeList() const { return w.landscapeList; }
     GLuint skyList() const { return w.skyList; }
     int shownMinutes() const { return w.minutes; }
     int shownSeconds() const { return w.seconds; }
     int shownMilliseconds() const { return w.milliseconds; }
+
+    // Turns the player as the steering keys would, to `degrees` towards +z.
+    void face(float degrees)
+    {
+        glWidget::steerAngle = degrees;
+        w.heading = float(double(degrees) / 180 * 3.14159);
+    }
 
     static float steerAngle() { return glWidget::steerAngle; }
     static void setSteerAngle(float a) { glWidget::steerAngle = a; }
@@ -72,6 +82,24 @@ struct GameProbe {
             break;
         }
     }
+
+    // Runs `draw` into an offscreen picture of `size`, with the window's
+    // projection set up for that size, and reads it back.
+    QImage offscreen(QSize size, const std::function<void()>& draw)
+    {
+        w.makeCurrent();
+        QOpenGLFramebufferObject target(size, QOpenGLFramebufferObject::Depth);
+        target.bind();
+        w.resizeGL(size.width(), size.height());
+        draw();
+        glFinish();
+        QImage picture = target.toImage();
+        target.release();
+        w.resizeGL(w.width(), w.height());
+        return picture;
+    }
+
+    void paint() { w.paintGL(); }
 
     // Draws one frame as the window does and reads it back before it is shown.
     QImage frame()

@@ -7,6 +7,9 @@
 #include <QAbstractButton>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QSignalSpy>
+#include <QSound>
+#include <QSoundEffect>
 #include <QTest>
 
 #include <cmath>
@@ -287,6 +290,29 @@ TEST_F(Game, F2RestoresTheStartValuesAndRestartsCleanly)
     QMetaObject::invokeMethod(probe->timer(), "timeout", Qt::DirectConnection);
     EXPECT_EQ(probe->speed(), 0.5f);
     press(Qt::Key_F); // leave fog as other tests expect to find it
+}
+
+// One sound in the whole program: every start plays it again from the
+// beginning (a playing tune is stopped and started), never a second copy.
+TEST_F(Game, EveryStartPlaysTheOneTuneFromTheBeginning)
+{
+    const auto sounds = [&] { return qApp->findChildren<QSound*>().size() + window->findChildren<QSound*>().size(); };
+    QSound* music = probe->music();
+    ASSERT_NE(music, nullptr);
+    auto* effect = music->findChild<QSoundEffect*>();
+    ASSERT_NE(effect, nullptr);
+    EXPECT_TRUE(music->isFinished()) << "silent until the first start";
+    for (int start = 0; start < 3; ++start) {
+        SCOPED_TRACE(start);
+        QSignalSpy changes(effect, &QSoundEffect::playingChanged);
+        press(Qt::Key_Space);
+        EXPECT_FALSE(music->isFinished());
+        EXPECT_EQ(changes.count(), start == 0 ? 1 : 2);
+        EXPECT_EQ(sounds(), 1);
+        finish();
+        EXPECT_FALSE(music->isFinished()) << "the finish leaves the tune playing";
+        press(Qt::Key_F2);
+    }
 }
 
 TEST_F(Game, F2WhileRunningRestartsOnlyIfThatFrameFinishes)

@@ -1,10 +1,13 @@
 // The committed assets in data/, read with the project's own loaders.
 #include <imagebase>
 
+#include "drawnterrain.h"
 #include "l3ds.h"
+#include "landscape.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -114,27 +117,150 @@ TEST(SkyPictures, WallsShowSkyAboveTheHorizonAndMeetTheRoof)
     EXPECT_LT(rowDifference(roof, roof.height() - 1, front, 0), 6);
 }
 
-TEST(SandPicture, TilesWithoutSeamsAndHasNearWhiteCorners)
+double luminance(double r, double g, double b)
 {
+    return 0.299 * r + 0.587 * g + 0.114 * b;
+}
+
+double luminance(const Picture& p, int x, int y)
+{
+    return luminance(p.at(x, y, 2), p.at(x, y, 1), p.at(x, y, 0));
+}
+
+struct Rgb {
+    double r, g, b;
+};
+
+// The course markers and the head-up texts are drawn with the texel where
+// the picture's four corners meet: with linear filtering, their mean.
+Rgb cornerTexel(const Picture& p)
+{
+    const int w = p.width() - 1, h = p.height() - 1;
+    Rgb sum = {0, 0, 0};
+    for (auto [x, y] : {std::pair{0, 0}, {w, 0}, {0, h}, {w, h}})
+        sum = {sum.r + p.at(x, y, 2) / 4.0, sum.g + p.at(x, y, 1) / 4.0, sum.b + p.at(x, y, 0) / 4.0};
+    return sum;
+}
+
+double hueOf(Rgb c)
+{
+    const double top = std::max({c.r, c.g, c.b}), range = top - std::min({c.r, c.g, c.b});
+    if (range <= 0)
+        return 0;
+    const double h = top == c.r ? (c.g - c.b) / range : top == c.g ? 2 + (c.b - c.r) / range : 4 + (c.r - c.g) / range;
+    return std::fmod(60 * h + 360, 360);
+}
+
+class SandPicture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        load(sand, "./data/sand1.bmp");
+        ASSERT_EQ(sand.width(), 256);
+        ASSERT_EQ(sand.height(), 256);
+        double sum = 0, squares = 0, steps = 0;
+        for (int y = 0; y < 256; ++y)
+            for (int x = 0; x < 256; ++x) {
+                const double l = luminance(sand, x, y);
+                sum += l, squares += l * l;
+                steps += std::fabs(l - luminance(sand, (x + 1) % 256, y)) + std::fabs(l - luminance(sand, x, (y + 1) % 256));
+                if ((x % 255) || (y % 255)) // the corner pixels are the markers'
+                    darkest = std::min(darkest, l);
+            }
+        mean = sum / 65536;
+        spread = std::sqrt(squares / 65536 - mean * mean);
+        step = steps / (2 * 65536);
+    }
+
     Picture sand;
-    load(sand, "./data/sand1.bmp");
-    ASSERT_EQ(sand.width(), 256);
-    ASSERT_EQ(sand.height(), 256);
-    // The markers are drawn with the texel where the four corners meet.
-    for (auto [x, y] : {std::pair{0, 0}, {255, 0}, {0, 255}, {255, 255}})
-        for (int c = 0; c < 3; ++c)
-            EXPECT_GE(sand.at(x, y, c), 240) << x << "," << y;
-    EXPECT_LT(columnDifference(sand, 255, sand, 0), 2 * columnDifference(sand, 127, sand, 128) + 1);
-    EXPECT_LT(rowDifference(sand, 255, sand, 0), 2 * rowDifference(sand, 127, sand, 128) + 1);
-    // Snow: bright everywhere, but not a blank white sheet.
-    int darkest = 255, brightest = 0;
-    for (int y = 0; y < 256; ++y)
-        for (int x = 0; x < 256; ++x) {
-            darkest = std::min(darkest, sand.at(x, y, 2));
-            brightest = std::max(brightest, sand.at(x, y, 2));
+    double mean = 0, spread = 0, step = 0, darkest = 255;
+};
+
+// Across each edge the picture changes no more than between neighbouring
+// columns (rows) inside it.
+TEST_F(SandPicture, TilesWithoutSeams)
+{
+    for (bool rows : {false, true}) {
+        SCOPED_TRACE(rows ? "rows" : "columns");
+        auto difference = [&](int a, int b) {
+            return rows ? rowDifference(sand, a, sand, b) : columnDifference(sand, a, sand, b);
+        };
+        double inside = 0, most = 0;
+        for (int i = 0; i + 1 < 256; ++i) {
+            inside += difference(i, i + 1) / 255;
+            most = std::max(most, difference(i, i + 1));
         }
+        const double seam = difference(255, 0);
+        EXPECT_LT(seam, 1.5 * inside + 1) << inside;
+        EXPECT_LE(seam, most);
+    }
+}
+
+// Bright snow with relief that shows from pixel to pixel (the camera sees a
+// pixel as a couple of units of ground), and coherent: noise with this spread
+// would step by about 1.1 times the spread from one pixel to the next.
+TEST_F(SandPicture, ShowsStructureAtThePixelScaleWithoutNoise)
+{
+    EXPECT_GT(mean, 220);
     EXPECT_GT(darkest, 170);
-    EXPECT_GT(brightest - darkest, 20);
+    EXPECT_GT(spread, 12);
+    EXPECT_GT(step, 4);
+    EXPECT_LT(step, 0.5 * spread);
+}
+
+// The white finish gate shows the corner texel, the flags its red part, and
+// each text its colour times the texel: the gate stands out from the snow,
+// the flags stay red, the texts keep their hues and stay dark on the snow.
+TEST_F(SandPicture, CornerTexelMarksTheGateAndKeepsTheTextHues)
+{
+    const Rgb corner = cornerTexel(sand);
+    EXPECT_GE(mean - luminance(corner.r, corner.g, corner.b), 40);
+    EXPECT_GE(corner.r, 150) << "the flags' red";
+    const struct {
+        Rgb colour;
+        double hue;
+    } texts[] = {{{0, 0, 1}, 240}, {{1, 0.2, 0.2}, 0}, {{1, 0, 1}, 300}};
+    for (const auto& t : texts) {
+        const Rgb shown = {t.colour.r * corner.r, t.colour.g * corner.g, t.colour.b * corner.b};
+        SCOPED_TRACE(testing::Message() << shown.r << ", " << shown.g << ", " << shown.b);
+        const double off = std::fabs(hueOf(shown) - t.hue);
+        EXPECT_LT(std::min(off, 360 - off), 12);
+        EXPECT_GT(mean - luminance(shown.r, shown.g, shown.b), 100);
+    }
+}
+
+// Luminance of the picture filtered linearly at (u, v), in pixels from its
+// top left corner, repeating.
+double filtered(const Picture& p, double u, double v)
+{
+    const double x = u - 0.5, y = v - 0.5;
+    const int x0 = int(std::floor(x)), y0 = int(std::floor(y));
+    const double fx = x - x0, fy = y - y0;
+    auto at = [&](int i, int j) { return luminance(p, (i % 256 + 256) % 256, (j % 256 + 256) % 256); };
+    return (at(x0, y0) * (1 - fx) + at(x0 + 1, y0) * fx) * (1 - fy) + (at(x0, y0 + 1) * (1 - fx) + at(x0 + 1, y0 + 1) * fx) * fy;
+}
+
+// The run starts on a corner, looking east (+x) at the ground from a third
+// of a pixel ahead: there the snow shows, not the markers' colour.
+TEST_F(SandPicture, StartLooksAtSnowNotAtTheCornerTexel)
+{
+    for (double ahead : {0.36, 0.75, 1.25})
+        for (double side : {-0.3, 0.0, 0.3})
+            EXPECT_GT(filtered(sand, ahead, side), mean - 25) << ahead << ", " << side;
+}
+
+// Nor a spot of a foreign colour where the corners meet: the corner texel is
+// one of the snow's own shadow colours, found (within a few levels) well away
+// from the corners.
+TEST_F(SandPicture, CornerColourBelongsToTheSnow)
+{
+    const Rgb corner = cornerTexel(sand);
+    int alike = 0, away = 0;
+    for (int y = 8; y < 248; ++y)
+        for (int x = 8; x < 248; ++x, ++away)
+            alike += std::fabs(sand.at(x, y, 2) - corner.r) <= 6 && std::fabs(sand.at(x, y, 1) - corner.g) <= 6
+                && std::fabs(sand.at(x, y, 0) - corner.b) <= 6;
+    EXPECT_GT(alike, away / 200);
 }
 
 std::vector<uint8_t> readFile(const char* path)
@@ -211,14 +337,12 @@ TEST(PenguinModel, IsOneWellFormedChunkTree)
     EXPECT_EQ(editors, 1);
 }
 
-TEST(PenguinModel, LoadsWithTheImporterAsAPenguinSixUnitsTall)
+TEST(PenguinModel, LoadsWithTheImporterAsMeshesWithMaterials)
 {
     L3DS model;
     ASSERT_TRUE(model.LoadFile("./data/penguin.3ds"));
     ASSERT_GE(model.GetMeshCount(), 6u);
     uint32_t triangles = 0;
-    float minY = 1e9f, maxY = -1e9f, maxZ = -1e9f;
-    std::string frontmost;
     for (uint32_t m = 0; m < model.GetMeshCount(); ++m) {
         const LMesh& mesh = model.GetMesh(m);
         ASSERT_GT(mesh.GetTriangleCount(), 0u) << mesh.GetName();
@@ -229,22 +353,54 @@ TEST(PenguinModel, LoadsWithTheImporterAsAPenguinSixUnitsTall)
             ASSERT_LT(tri.b, mesh.GetVertexCount());
             ASSERT_LT(tri.c, mesh.GetVertexCount());
         }
-        for (uint32_t v = 0; v < mesh.GetVertexCount(); ++v) {
-            const LVec4& p = mesh.GetVertex(v);
-            minY = std::min(minY, p.y), maxY = std::max(maxY, p.y);
-            if (p.z > maxZ)
-                maxZ = p.z, frontmost = mesh.GetName();
-        }
         EXPECT_EQ(mesh.GetMaterialCount(), 1u) << mesh.GetName();
     }
     EXPECT_GE(triangles, 1000u);
     EXPECT_LE(triangles, 5000u);
-    // Standing on y = 0, about 6 units tall, the beak pointing along +z.
-    EXPECT_NEAR(minY, 0.0f, 0.05f);
-    EXPECT_NEAR(maxY - minY, 6.0f, 0.5f);
-    EXPECT_EQ(frontmost, "Beak");
     for (const char* material : {"Black", "White", "Orange"})
         EXPECT_NE(model.FindMaterial(material), nullptr) << material;
+}
+
+// The game stands the model's origin 10 units above the snow one table unit
+// ahead of the camera, turns it by 90 degrees minus the steering angle about
+// y and tilts it about x by 360 minus the cell's slope in whole degrees.
+// Placed so at points of the descent, its lowest point is on the drawn snow.
+TEST(PenguinModel, SitsOnTheSnowAlongTheDescent)
+{
+    L3DS model;
+    ASSERT_TRUE(model.LoadFile("./data/penguin.3ds"));
+    Landscape landscape;
+    const double pi = 3.14159, toRadians = 3.14159265358979 / 180;
+    const struct {
+        const char* name;
+        double x, z, steer; // camera, table units; degrees
+    } places[] = {
+        {"start", 617000, 91700, 0},
+        {"among the gates", 617280, 91750, -2},
+        {"half-way", 617400, 91694, -0.87},
+        {"lower gates", 617600, 91691, -0.87},
+        {"before the finish gate", 617770, 91688, -0.87},
+    };
+    for (const auto& place : places) {
+        SCOPED_TRACE(place.name);
+        const double heading = float(place.steer / 180 * pi);
+        const float aheadX = float(place.x * 10 + double(float(std::cos(heading))) * 10);
+        const float aheadZ = float(place.z * 10 + double(float(std::sin(heading))) * 10);
+        const double ground = double(Landscape::heightAt(aheadX / 10, aheadZ / 10)) * 5;
+        const float ny = landscape.normalAt(aheadX / 10, aheadZ / 10).y;
+        const int tilt = 180 - int(float(std::acos(double(ny))) / -pi * 180);
+        const double a = tilt * toRadians, b = (90 - place.steer) * toRadians;
+        double lowest = 1e9;
+        for (uint32_t m = 0; m < model.GetMeshCount(); ++m)
+            for (uint32_t v = 0; v < model.GetMesh(m).GetVertexCount(); ++v) {
+                const LVec4& p = model.GetMesh(m).GetVertex(v);
+                const double y = p.y * std::cos(a) - p.z * std::sin(a), z = p.y * std::sin(a) + p.z * std::cos(a);
+                const double wx = aheadX + p.x * std::cos(b) + z * std::sin(b);
+                const double wz = aheadZ - p.x * std::sin(b) + z * std::cos(b);
+                lowest = std::min(lowest, ground + 10 + y - drawnHeight(wx / 10, wz / 10) * 5);
+            }
+        EXPECT_NEAR(lowest, 0, 0.6);
+    }
 }
 
 } // namespace

@@ -19,8 +19,8 @@ struct Share {
     double sky = 0, snow = 0, red = 0, black = 0;
 };
 
-// Sky: clearly blue. Snow: bright and nearly grey. Red: a gate. Black:
-// nothing drawn there.
+// Sky: clearly blue. Snow: bright, from white to its blue and violet
+// shadows. Red: a gate. Black: nothing drawn there.
 Share measure(const QImage& picture, int x0, int y0, int x1, int y1)
 {
     Share share;
@@ -29,9 +29,9 @@ Share measure(const QImage& picture, int x0, int y0, int x1, int y1)
         for (int x = x0; x < x1; ++x, ++total) {
             const QColor c = picture.pixelColor(x, y);
             const int r = c.red(), g = c.green(), b = c.blue();
-            if (b > r + 25 && b > 120)
+            if (b > r + 45 && b > 120)
                 share.sky += 1;
-            else if (r > 170 && g > 170 && b > 170 && std::abs(b - r) < 40)
+            else if (r > 150 && g > 150 && b > 150)
                 share.snow += 1;
             else if (r > 150 && g < 60 && b < 60)
                 share.red += 1;

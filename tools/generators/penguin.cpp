@@ -1,7 +1,22 @@
-// Generates the player's model: a penguin about 6 units tall, standing on
-// y = 0 with +y up and +z forward, built from smooth ellipsoids (body, belly,
-// head, eyes, flippers, feet) and a cone for the beak. One 3DS mesh object per
-// part, each with its material (black, white or orange) and smoothing groups.
+// Generates the player's model: a penguin built from smooth ellipsoids (body,
+// chest, belly, head, eyes, flippers, feet, tail) and a cone for the beak.
+// One 3DS mesh object per part, each with its material (black, white or
+// orange) and smoothing groups.
+//
+// The game draws the model black and unlit, with its origin 10 units above
+// the snow at the point ahead of the camera, +z along the heading, and tilts
+// it back about that origin by the whole slope of the grid cell below, in
+// table units: some 50 degrees on the run (where the snow falls away at 30
+// degrees in the world), about 32 at the start (where a side slope does it
+// on ground that is level ahead). So the penguin is made upright in a frame
+// of its own (about 4.8 units tall, sitting on y = 0) and then leaned forward
+// by kPoseLean and moved by kPoseAt into the model's frame. On the run it
+// then stands on its heels leaning into the slope, its back square to the
+// chase camera, which shows head, beak (the head is turned a little), spread
+// flippers and body at full length; at the start it crouches low, heels and
+// belly on the snow, its heels on the bottom edge of the view. The model's
+// lowest point thus lies near y = -8, not -10: on level ground the penguin
+// would hover, but the course has none.
 //
 // Usage: gen_penguin OUTPUT.3ds
 #include "filewriters/chunkwriter.h"
@@ -20,6 +35,36 @@ struct Vec {
     double x, y, z;
 };
 
+// Angles in degrees, lengths in units.
+constexpr double kHeadYaw = 40;       // turned to its left, so that the beak shows from behind
+constexpr double kHeadPitch = -35;    // looking up, along the run
+constexpr double kFootPitch = -40;    // toes up, heels on the snow
+constexpr double kBeakLength = 1.0;
+constexpr double kFlipperSpread = 50; // out from hanging down, for balance
+
+// From the penguin's own frame into the model's (see the top of the file).
+constexpr double kPoseLean = 95;
+constexpr Vec kPoseAt = {0, -6.7, -7.65};
+
+// A turn in degrees: roll about z, then pitch about x (positive tips +y
+// towards +z), then yaw about y (positive turns +z towards +x).
+struct Turn {
+    double roll = 0, pitch = 0, yaw = 0;
+};
+
+Vec rotate(Vec p, const Turn& t)
+{
+    const double r = t.roll * kPi / 180, q = t.pitch * kPi / 180, w = t.yaw * kPi / 180;
+    p = {p.x * std::cos(r) - p.y * std::sin(r), p.x * std::sin(r) + p.y * std::cos(r), p.z};
+    p = {p.x, p.y * std::cos(q) - p.z * std::sin(q), p.y * std::sin(q) + p.z * std::cos(q)};
+    return {p.x * std::cos(w) + p.z * std::sin(w), p.y, -p.x * std::sin(w) + p.z * std::cos(w)};
+}
+
+Vec add(Vec a, Vec b)
+{
+    return {a.x + b.x, a.y + b.y, a.z + b.z};
+}
+
 struct Part {
     std::string name;
     std::string material;
@@ -29,18 +74,11 @@ struct Part {
     std::vector<uint32_t> groups;
 };
 
-// Rotation about z by `roll` then about x by `pitch` (radians), then a move to `at`.
-Vec place(Vec p, Vec at, double roll, double pitch)
-{
-    const Vec r = {p.x * std::cos(roll) - p.y * std::sin(roll), p.x * std::sin(roll) + p.y * std::cos(roll), p.z};
-    const Vec q = {r.x, r.y * std::cos(pitch) - r.z * std::sin(pitch), r.y * std::sin(pitch) + r.z * std::cos(pitch)};
-    return {q.x + at.x, q.y + at.y, q.z + at.z};
-}
-
 // An ellipsoid of `slices` around its y axis and `stacks` from bottom to top,
-// wound counter-clockwise seen from outside; one smoothing group.
+// turned by `turn` about its centre, which then goes to `at`; wound
+// counter-clockwise seen from outside, one smoothing group.
 Part ellipsoid(const std::string& name, const std::string& material, Vec at, Vec radii, int slices, int stacks,
-    double roll = 0, double pitch = 0)
+    Turn turn = {})
 {
     Part p{name, material, {}, {}, {}, {}};
     for (int j = 0; j <= stacks; ++j) {
@@ -49,7 +87,7 @@ Part ellipsoid(const std::string& name, const std::string& material, Vec at, Vec
             const double theta = 2 * kPi * i / slices;
             const Vec local = {radii.x * std::cos(phi) * std::sin(theta), radii.y * std::sin(phi),
                 radii.z * std::cos(phi) * std::cos(theta)};
-            p.vertices.push_back(place(local, at, roll, pitch));
+            p.vertices.push_back(add(rotate(local, turn), at));
             p.uv.emplace_back(float(double(i) / slices), float(double(j) / stacks));
         }
     }
@@ -66,20 +104,24 @@ Part ellipsoid(const std::string& name, const std::string& material, Vec at, Vec
     return p;
 }
 
-// A cone pointing along +z from a base circle centred at `base`; the sides are
-// one smoothing group, the flat base another.
-Part cone(const std::string& name, const std::string& material, Vec base, double radius, double length, int slices)
+// A cone along +z from a base circle (a little flattened vertically) centred
+// on the origin, turned by `turn` and moved to `at`; the sides are one
+// smoothing group, the flat base another.
+Part cone(const std::string& name, const std::string& material, Vec at, double radius, double length, int slices,
+    Turn turn)
 {
     Part p{name, material, {}, {}, {}, {}};
-    p.vertices.push_back({base.x, base.y, base.z + length}); // tip
-    p.uv.emplace_back(0.5f, 0.5f);
+    auto put = [&](Vec v, float u, float w) {
+        p.vertices.push_back(add(rotate(v, turn), at));
+        p.uv.emplace_back(u, w);
+    };
+    put({0, 0, length}, 0.5f, 0.5f); // tip
     for (int i = 0; i < slices; ++i) {
         const double theta = 2 * kPi * i / slices;
-        p.vertices.push_back({base.x + radius * std::cos(theta), base.y + 0.8 * radius * std::sin(theta), base.z});
-        p.uv.emplace_back(float(0.5 + 0.5 * std::cos(theta)), float(0.5 + 0.5 * std::sin(theta)));
+        put({radius * std::cos(theta), 0.8 * radius * std::sin(theta), 0}, float(0.5 + 0.5 * std::cos(theta)),
+            float(0.5 + 0.5 * std::sin(theta)));
     }
-    p.vertices.push_back(base); // centre of the base
-    p.uv.emplace_back(0.5f, 0.5f);
+    put({0, 0, 0}, 0.5f, 0.5f); // centre of the base
     const uint16_t centre = uint16_t(slices + 1);
     for (int i = 0; i < slices; ++i) {
         const uint16_t a = uint16_t(1 + i), b = uint16_t(1 + (i + 1) % slices);
@@ -91,20 +133,40 @@ Part cone(const std::string& name, const std::string& material, Vec base, double
     return p;
 }
 
+// The penguin upright in its own frame (sitting on y = 0, +y up, +z forward,
+// about 4.8 units tall and 4.1 across the flippers), then posed.
 std::vector<Part> penguin()
 {
+    const Turn look = {0, kHeadPitch, kHeadYaw}; // the head turns to one side and up
+    const Vec neck = {0, 3.95, 0.12};
+    auto onHead = [&](Vec v) { return add(rotate(v, look), neck); };
     std::vector<Part> parts;
-    parts.push_back(ellipsoid("Body", "Black", {0, 2.45, 0}, {1.45, 2.25, 1.25}, 28, 18));
-    parts.push_back(ellipsoid("Belly", "White", {0, 2.3, 0.42}, {1.15, 1.85, 0.98}, 24, 16));
-    parts.push_back(ellipsoid("Head", "Black", {0, 5.0, 0.1}, {0.92, 0.95, 0.92}, 24, 16));
-    parts.push_back(ellipsoid("EyeLeft", "White", {0.36, 5.22, 0.86}, {0.16, 0.2, 0.1}, 12, 8));
-    parts.push_back(ellipsoid("EyeRight", "White", {-0.36, 5.22, 0.86}, {0.16, 0.2, 0.1}, 12, 8));
-    parts.push_back(cone("Beak", "Orange", {0, 4.92, 0.78}, 0.28, 0.85, 16));
-    // Flippers hang from the shoulders, tipped outwards and slightly back.
-    parts.push_back(ellipsoid("FlipperLeft", "Black", {1.45, 2.9, -0.05}, {0.2, 1.35, 0.55}, 16, 12, 0.3, -0.1));
-    parts.push_back(ellipsoid("FlipperRight", "Black", {-1.45, 2.9, -0.05}, {0.2, 1.35, 0.55}, 16, 12, -0.3, -0.1));
-    parts.push_back(ellipsoid("FootLeft", "Orange", {0.6, 0.14, 0.55}, {0.45, 0.14, 0.75}, 16, 8));
-    parts.push_back(ellipsoid("FootRight", "Orange", {-0.6, 0.14, 0.55}, {0.45, 0.14, 0.75}, 16, 8));
+    parts.push_back(ellipsoid("Body", "Black", {0, 1.3, 0}, {1.05, 1.32, 0.95}, 28, 18));
+    parts.push_back(ellipsoid("Chest", "Black", {0, 2.6, -0.02}, {0.78, 1.3, 0.74}, 24, 16));
+    parts.push_back(ellipsoid("Belly", "White", {0, 1.55, 0.3}, {0.95, 1.3, 0.78}, 24, 16));
+    parts.push_back(ellipsoid("Head", "Black", neck, {0.6, 0.6, 0.66}, 24, 16, look));
+    parts.push_back(ellipsoid("EyeLeft", "White", onHead({0.3, 0.18, 0.56}), {0.13, 0.16, 0.08}, 12, 8, look));
+    parts.push_back(ellipsoid("EyeRight", "White", onHead({-0.3, 0.18, 0.56}), {0.13, 0.16, 0.08}, 12, 8, look));
+    parts.push_back(cone("Beak", "Orange", onHead({0, -0.04, 0.56}), 0.24, kBeakLength, 16, look));
+    // Flippers from the shoulders, spread out and a little back.
+    for (int side : {1, -1}) {
+        const Turn spread = {side * kFlipperSpread, -20, 0};
+        const Vec shoulder = {side * 0.68, 3.05, -0.05};
+        const Vec centre = add(shoulder, rotate({0, -0.85, 0}, spread));
+        parts.push_back(ellipsoid(side > 0 ? "FlipperLeft" : "FlipperRight", "Black", centre, {0.14, 0.95, 0.36}, 16,
+            12, spread));
+    }
+    // Feet from the heels, toes raised.
+    for (int side : {1, -1}) {
+        const Turn raise = {0, kFootPitch, side * 30.0};
+        const Vec heel = {side * 0.55, 0.1, -0.1};
+        parts.push_back(ellipsoid(side > 0 ? "FootLeft" : "FootRight", "Orange", add(heel, rotate({0, 0, 0.5}, raise)),
+            {0.3, 0.1, 0.52}, 16, 8, raise));
+    }
+    parts.push_back(ellipsoid("Tail", "Black", {0, 0.32, -0.95}, {0.32, 0.1, 0.42}, 12, 8, {0, 20, 0}));
+    for (Part& p : parts)
+        for (Vec& v : p.vertices)
+            v = add(rotate(v, {0, kPoseLean, 0}), kPoseAt);
     return parts;
 }
 
