@@ -33,8 +33,9 @@ Image* ImageBase<T>::filter(int type, const float* kernel, int w, Image* output)
 
     const int h = (w - 1) / 2;
     // Interior: h <= x < X - h and h <= y < Y - h (a negative h reaches nothing).
-    const int xBegin = std::max(h, 0), xEnd = std::min(nx - h, nx);
-    const int yBegin = std::max(h, 0), yEnd = std::min(ny - h, ny);
+    // Formed in 64 bits: the window is the caller's, any odd int.
+    const int xBegin = std::max(h, 0), xEnd = int(std::min<int64_t>(int64_t(nx) - h, nx));
+    const int yBegin = std::max(h, 0), yEnd = int(std::min<int64_t>(int64_t(ny) - h, ny));
     const bool interior = xBegin < xEnd && yBegin < yEnd;
 
     // Non-zero kernel entries in reading order: rows j, then columns i.

@@ -66,14 +66,16 @@ const float* asFloats(const T* data, size_t count, std::vector<float>& scratch)
 template <class T>
 class FloatRows {
 public:
+    // A halo beyond the slice reads nothing more than the slice itself, so the
+    // band never holds more rows than the slice has, whatever window asked.
     FloatRows(const T* slice, int nx, int ny, int halo)
         : m_slice(slice)
-        , m_nx(nx)
-        , m_ny(ny)
-        , m_halo(std::max(halo, 0))
+        , m_nx(std::max(nx, 0))
+        , m_ny(std::max(ny, 0))
+        , m_halo(std::clamp(halo, 0, m_ny))
     {
         if constexpr (!std::is_same_v<T, float>)
-            m_band.resize(size_t(kBand + 2 * m_halo) * size_t(std::max(nx, 0)));
+            m_band.resize(size_t(std::min<int64_t>(kBand + int64_t(2) * m_halo, m_ny)) * size_t(m_nx));
     }
 
     const float* row(int y)
@@ -84,7 +86,7 @@ public:
             if (y < m_first || y >= m_first + kBand) {
                 m_first = y;
                 m_start = std::max(y - m_halo, 0);
-                const int end = std::min(y + kBand + m_halo, m_ny);
+                const int end = int(std::min<int64_t>(int64_t(y) + kBand + m_halo, m_ny));
                 const T* from = m_slice + size_t(m_start) * m_nx;
                 const size_t count = size_t(end - m_start) * m_nx;
                 for (size_t i = 0; i < count; ++i)
