@@ -14,7 +14,6 @@ namespace {
 
 constexpr int kHeaderBytes = 54; // 14-byte file header + 40-byte information header
 constexpr int64_t kLoadFloorBytes = int64_t(Bitmap::kLoadFloorMiB) << 20;
-constexpr int64_t kLoadBytesPerFileByte = Bitmap::kLoadBytesPerFileByte;
 
 uint16_t le16(const unsigned char* p)
 {
@@ -188,7 +187,7 @@ int Bitmap::read(std::istream& in)
     if (paletteSize > 256)
         return -1;
     // Memory in proportion to what the file can describe (see the header).
-    const int64_t budget = std::max<int64_t>(kLoadFloorBytes, fileBytes > 0 ? kLoadBytesPerFileByte * fileBytes : 0);
+    const int64_t budget = std::max<int64_t>(kLoadFloorBytes, fileBytes > 0 ? int64_t(kLoadBytesPerFileByte) * fileBytes : 0);
     if (elements > budget)
         return -1;
     // Pixels said to start past the end of the file are not there at all.
@@ -228,15 +227,14 @@ int Bitmap::read(std::istream& in)
         return -1;
 
     const int64_t fileRow = ((int64_t(h.bits) * width + 31) & ~int64_t(31)) / 8;
-    bool more = true;
-    for (int64_t i = 0; stride > 0 && i < rows; ++i) {
-        unsigned char* row = owned.pixels + (h.height > 0 ? rows - 1 - i : i) * stride;
-        if (!more) {
-            std::memset(row, 0, size_t(stride)); // the file ended: the rest reads as 0
-            continue;
-        }
-        more = readOrZero(in, row, size_t(stride)) && skip(in, uint64_t(fileRow - stride));
-    }
+    int64_t i = 0;
+    for (bool more = stride > 0; more && i < rows; ++i)
+        more = readOrZero(in, owned.pixels + (h.height > 0 ? rows - 1 - i : i) * stride, size_t(stride))
+            && skip(in, uint64_t(fileRow - stride));
+    // The rows after the end of the file read as 0: one block, at the top of a
+    // bottom-up picture and at the bottom of a top-down one.
+    if (stride > 0 && i < rows)
+        std::memset(owned.pixels + (h.height > 0 ? 0 : i * stride), 0, size_t((rows - i) * stride));
 
     // From here on nothing can fail.
     releaseData();
