@@ -78,12 +78,14 @@ Image* ImageBase<T>::gradient(int type, const float* kernel, bool keep, Image* o
                 std::fill(g0.begin(), g0.end(), 0.0f);
                 std::fill(g1.begin(), g1.end(), 0.0f);
             }
-            for (int x = 0; x < rowVoxels; ++x) {
-                values[2 * size_t(x)] = g0[size_t(x + b)];
-                values[2 * size_t(x) + 1] = g1[size_t(x + b)];
-            }
-            range.add(values.data(), values.size());
-            writer.put(values.data(), values.size());
+            float* dest = writer.direct(values.size()); // a float output takes the voxels in place
+            float* v = dest ? dest : values.data();
+            interleave(g0.data() + b, g1.data() + b, v, size_t(rowVoxels));
+            range.add(v, values.size());
+            if (dest)
+                writer.advance(values.size());
+            else
+                writer.put(v, values.size());
         }
     }
 

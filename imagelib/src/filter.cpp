@@ -63,9 +63,19 @@ Image* ImageBase<T>::filter(int type, const float* kernel, int w, Image* output)
                 continue;
             }
             // The border columns of `row` stay 0; only the interior is recomputed.
-            convolveRow(row.data(), rows.row(y), taps.data(), taps.size(), xBegin, xEnd);
-            range.add(row.data(), row.size());
-            writer.put(row.data(), row.size());
+            // A float output takes the row in place, its border set to 0 here.
+            float* dest = writer.direct(row.size());
+            if (dest) {
+                std::fill(dest, dest + xBegin, 0.0f);
+                std::fill(dest + xEnd, dest + nx, 0.0f);
+            }
+            float* values = dest ? dest : row.data();
+            convolveRow(values, rows.row(y), taps.data(), taps.size(), xBegin, xEnd);
+            range.add(values, row.size());
+            if (dest)
+                writer.advance(row.size());
+            else
+                writer.put(values, row.size());
         }
     }
 
