@@ -113,6 +113,28 @@ void fromFloats(unsigned int* out, const float* v, size_t n)
         out[i] = fromFloat<unsigned int>(v[i]);
 }
 
+void fromFloatPairs(short* out, const float* a, const float* b, size_t n)
+{
+    size_t i = 0;
+#if defined(__SSE2__)
+    auto shorts = [](const float* v) {
+        // Low 16 bits of the truncations, sign-extended so that the pack keeps them.
+        const __m128i lo = _mm_srai_epi32(_mm_slli_epi32(_mm_cvttps_epi32(_mm_loadu_ps(v)), 16), 16);
+        const __m128i hi = _mm_srai_epi32(_mm_slli_epi32(_mm_cvttps_epi32(_mm_loadu_ps(v + 4)), 16), 16);
+        return _mm_packs_epi32(lo, hi);
+    };
+    for (; i + 8 <= n; i += 8) {
+        const __m128i x = shorts(a + i), y = shorts(b + i);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i), _mm_unpacklo_epi16(x, y));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i + 8), _mm_unpackhi_epi16(x, y));
+    }
+#endif
+    for (; i < n; ++i) {
+        out[2 * i] = fromFloat<short>(a[i]);
+        out[2 * i + 1] = fromFloat<short>(b[i]);
+    }
+}
+
 void fromFloats(float* out, const float* v, size_t n)
 {
     if (n)

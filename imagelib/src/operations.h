@@ -163,6 +163,10 @@ inline void interleave(const float* a, const float* b, float* out, size_t n)
     }
 }
 
+// out[2i] = fromFloat(a[i]) and out[2i + 1] = fromFloat(b[i]): two channels
+// stored into voxels in one pass.
+void fromFloatPairs(short* out, const float* a, const float* b, size_t n);
+
 // The same as n calls of fromFloat.
 template <class U>
 void storeConverted(U* out, const float* v, size_t n)
@@ -209,11 +213,12 @@ public:
     // Where the next n values go when the output holds floats and has room for
     // all of them: the caller writes them there itself and then calls
     // advance(n), sparing a copy. Null otherwise (use put).
-    float* direct(size_t n)
+    template <class U = float>
+    U* direct(size_t n)
     {
-        if (m_kind != Kind::Float || int64_t(n) > m_size - m_written)
+        if (m_kind != kindOf<U>() || int64_t(n) > m_size - m_written)
             return nullptr;
-        return static_cast<float*>(m_data) + m_written;
+        return static_cast<U*>(m_data) + m_written;
     }
 
     void advance(size_t n)
