@@ -2,6 +2,7 @@
 
 #include "elements.h"
 
+#include <algorithm>
 #include <fstream>
 #include <istream>
 #include <limits>
@@ -12,6 +13,7 @@ namespace Lumen {
 namespace {
 
 constexpr int kHeaderBytes = 54; // 14-byte file header + 40-byte information header
+constexpr int64_t kLoadFloorBytes = int64_t(Bitmap::kLoadFloorMiB) << 20;
 
 uint16_t le16(const unsigned char* p)
 {
@@ -66,13 +68,37 @@ bool readOrZero(std::istream& in, unsigned char* dest, size_t n)
     return got == n;
 }
 
-void skip(std::istream& in, uint64_t n)
+// Skips n bytes; false when the stream ends before them.
+bool skip(std::istream& in, uint64_t n)
 {
     while (in && n > 0) {
         const auto step = std::streamsize(std::min<uint64_t>(n, uint64_t(std::numeric_limits<std::streamsize>::max())));
         in.ignore(step);
+        if (in.gcount() != step)
+            return false;
         n -= uint64_t(step);
     }
+    return n == 0;
+}
+
+// Bytes from the stream's position to its end, or -1 when it cannot tell
+// (a pipe); the position is left where it was.
+int64_t remainingBytes(std::istream& in)
+{
+    const std::streampos here = in.tellg();
+    if (here == std::streampos(-1)) {
+        in.clear();
+        return -1;
+    }
+    in.seekg(0, std::ios::end);
+    const std::streampos end = in.tellg();
+    in.clear();
+    in.seekg(here);
+    if (end == std::streampos(-1) || !in) {
+        in.clear();
+        return -1;
+    }
+    return int64_t(end - here);
 }
 
 // Compression kinds whose pixel data are plain rows: none, bit fields, alpha bit fields.
@@ -107,14 +133,30 @@ int Bitmap::load(const char* path)
 {
     if (!path)
         return -1;
-    std::ifstream in(path, std::ios::binary);
-    if (!in.good())
+    // Nothing may escape to the caller: a stream that throws, or an allocation
+    // of the standard library that fails, is a refusal like any other.
+    try {
+        std::ifstream in(path, std::ios::binary);
+        if (!in.good())
+            return -1;
+        return load(in);
+    } catch (...) {
         return -1;
-    return load(in);
+    }
 }
 
 int Bitmap::load(std::istream& in)
 {
+    try {
+        return read(in);
+    } catch (...) {
+        return -1;
+    }
+}
+
+int Bitmap::read(std::istream& in)
+{
+    const int64_t fileBytes = remainingBytes(in);
     unsigned char raw[kHeaderBytes];
     if (!in.read(reinterpret_cast<char*>(raw), kHeaderBytes))
         return -1;
@@ -130,25 +172,46 @@ int Bitmap::load(std::istream& in)
         return -1;
     }
 
+    // Each factor is checked before the next product is formed, so that none
+    // of them can overflow whatever the header claims.
     const int channels = h.bits == 8 ? 1 : h.bits / 8;
     const int64_t width = h.width;
     const int64_t rows = h.height < 0 ? -int64_t(h.height) : int64_t(h.height);
-    const int64_t elements = width * rows * channels;
-    if (width < 0 || rows > INT32_MAX || width * channels > INT32_MAX || elements > INT32_MAX)
+    if (width < 0 || rows > INT32_MAX)
         return -1;
+    const int64_t stride = width * channels;
+    if (stride > INT32_MAX || (rows != 0 && stride > INT32_MAX / rows))
+        return -1;
+    const int64_t elements = stride * rows;
     const int64_t paletteSize = h.bits == 8 ? (h.coloursUsed != 0 ? int64_t(h.coloursUsed) : 256) : 0;
     if (paletteSize > 256)
+        return -1;
+    // Memory in proportion to what the file can describe (see the header).
+    const int64_t budget = std::max<int64_t>(kLoadFloorBytes, fileBytes > 0 ? int64_t(kLoadBytesPerFileByte) * fileBytes : 0);
+    if (elements > budget)
+        return -1;
+    // Pixels said to start past the end of the file are not there at all.
+    if (fileBytes >= 0 && h.pixelOffset > uint64_t(fileBytes))
         return -1;
 
     // Everything is allocated before anything is replaced, so a refusal leaves
     // the image as it was.
-    unsigned char* pixels = elements ? detail::allocateElements<unsigned char>(size_t(elements)) : nullptr;
-    unsigned char* palette = paletteSize ? new (std::nothrow) unsigned char[size_t(paletteSize) * 4] : nullptr;
-    if ((elements && !pixels) || (paletteSize && !palette)) {
-        detail::freeElements(pixels);
-        delete[] palette;
+    struct Buffers {
+        unsigned char* pixels = nullptr;
+        unsigned char* palette = nullptr;
+        float* window = nullptr;
+        ~Buffers()
+        {
+            detail::freeElements(pixels);
+            delete[] palette;
+            delete[] window;
+        }
+    } owned;
+    owned.pixels = elements ? detail::allocateElements<unsigned char>(size_t(elements)) : nullptr;
+    owned.palette = paletteSize ? new (std::nothrow) unsigned char[size_t(paletteSize) * 4] : nullptr;
+    owned.window = new (std::nothrow) float[size_t(4) * size_t(channels)]();
+    if ((elements && !owned.pixels) || (paletteSize && !owned.palette) || !owned.window)
         return -1;
-    }
 
     uint64_t position = kHeaderBytes;
     if (paletteSize) {
@@ -157,29 +220,43 @@ int Bitmap::load(std::istream& in)
             skip(in, h.infoSize - 40);
             position = 14 + uint64_t(h.infoSize);
         }
-        readOrZero(in, palette, size_t(paletteSize) * 4);
+        readOrZero(in, owned.palette, size_t(paletteSize) * 4);
         position += uint64_t(paletteSize) * 4;
     }
-    if (h.pixelOffset > position)
-        skip(in, h.pixelOffset - position);
+    if (h.pixelOffset > position && !skip(in, h.pixelOffset - position))
+        return -1;
 
-    const int64_t stride = width * channels;
     const int64_t fileRow = ((int64_t(h.bits) * width + 31) & ~int64_t(31)) / 8;
-    for (int64_t i = 0; stride > 0 && i < rows; ++i) {
-        const int64_t row = h.height > 0 ? rows - 1 - i : i;
-        if (readOrZero(in, pixels + row * stride, size_t(stride)))
-            skip(in, uint64_t(fileRow - stride));
-    }
+    int64_t i = 0;
+    for (bool more = stride > 0; more && i < rows; ++i)
+        more = readOrZero(in, owned.pixels + (h.height > 0 ? rows - 1 - i : i) * stride, size_t(stride))
+            && skip(in, uint64_t(fileRow - stride));
+    // The rows after the end of the file read as 0: one block, at the top of a
+    // bottom-up picture and at the bottom of a top-down one.
+    if (stride > 0 && i < rows)
+        std::memset(owned.pixels + (h.height > 0 ? 0 : i * stride), 0, size_t((rows - i) * stride));
 
-    Image::init(int(width), int(rows), 1, 1, channels);
+    // From here on nothing can fail.
     releaseData();
-    m_data = pixels;
+    m_external = false;
+    m_data = owned.pixels;
+    owned.pixels = nullptr;
+    delete[] m_window;
+    m_window = owned.window;
+    owned.window = nullptr;
+    m_channels = channels;
+    m_dim[0] = int(width);
+    m_dim[1] = int(rows);
+    m_dim[2] = m_dim[3] = 1;
+    m_stride = int(stride);
+    m_slice_size = m_frame_size = m_image_size = int(elements);
     if (h.xResolution != 0)
         m_spacing[0] = float(m_dim[0]) / float(h.xResolution);
     if (h.yResolution != 0)
         m_spacing[1] = float(m_dim[1]) / float(h.yResolution);
     releasePalette();
-    m_palette = palette;
+    m_palette = owned.palette;
+    owned.palette = nullptr;
     m_palette_size = int(paletteSize);
     m_bits = h.bits;
     return 1;

@@ -25,9 +25,35 @@ typedef float Vec8 __attribute__((vector_size(32), aligned(4), may_alias));
 LUMEN_CLONES
 void convolveRow(float* out, const float* source, const Tap* taps, size_t tapCount, int begin, int end)
 {
-    // Thirty-two outputs stay in registers while every tap is added to them:
-    // four independent sums hide the latency of the additions.
+    // Sixty-four outputs stay in registers while every tap is added to them:
+    // with many taps, eight independent sums keep both adders busy despite
+    // their latency (measured: 5 x 5 faster by a tenth, 3 x 3 slower by a
+    // twentieth, where the processor already overlaps the shorter blocks).
     int x = begin;
+    for (; tapCount > 12 && x + 64 <= end; x += 64) {
+        Vec8 a = {}, b = {}, c = {}, d = {}, e = {}, f = {}, g = {}, h = {};
+        for (size_t t = 0; t < tapCount; ++t) {
+            const float* s = source + taps[t].offset + x;
+            const float w = taps[t].weight;
+            a += w * *reinterpret_cast<const Vec8*>(s);
+            b += w * *reinterpret_cast<const Vec8*>(s + 8);
+            c += w * *reinterpret_cast<const Vec8*>(s + 16);
+            d += w * *reinterpret_cast<const Vec8*>(s + 24);
+            e += w * *reinterpret_cast<const Vec8*>(s + 32);
+            f += w * *reinterpret_cast<const Vec8*>(s + 40);
+            g += w * *reinterpret_cast<const Vec8*>(s + 48);
+            h += w * *reinterpret_cast<const Vec8*>(s + 56);
+        }
+        *reinterpret_cast<Vec8*>(out + x) = a;
+        *reinterpret_cast<Vec8*>(out + x + 8) = b;
+        *reinterpret_cast<Vec8*>(out + x + 16) = c;
+        *reinterpret_cast<Vec8*>(out + x + 24) = d;
+        *reinterpret_cast<Vec8*>(out + x + 32) = e;
+        *reinterpret_cast<Vec8*>(out + x + 40) = f;
+        *reinterpret_cast<Vec8*>(out + x + 48) = g;
+        *reinterpret_cast<Vec8*>(out + x + 56) = h;
+    }
+    // Then thirty-two at a time with four sums.
     for (; x + 32 <= end; x += 32) {
         Vec8 a = {}, b = {}, c = {}, d = {};
         for (size_t t = 0; t < tapCount; ++t) {

@@ -78,12 +78,25 @@ Image* ImageBase<T>::gradient(int type, const float* kernel, bool keep, Image* o
                 std::fill(g0.begin(), g0.end(), 0.0f);
                 std::fill(g1.begin(), g1.end(), 0.0f);
             }
-            for (int x = 0; x < rowVoxels; ++x) {
-                values[2 * size_t(x)] = g0[size_t(x + b)];
-                values[2 * size_t(x) + 1] = g1[size_t(x + b)];
+            // Float and short outputs take the voxels in place. The range does not
+            // depend on the order in which the values enter it.
+            const float* d0 = g0.data() + b;
+            const float* d1 = g1.data() + b;
+            if (short* shorts = writer.direct<short>(values.size())) {
+                range.add(d0, size_t(rowVoxels));
+                range.add(d1, size_t(rowVoxels));
+                fromFloatPairs(shorts, d0, d1, size_t(rowVoxels));
+                writer.advance(values.size());
+                continue;
             }
-            range.add(values.data(), values.size());
-            writer.put(values.data(), values.size());
+            float* dest = writer.direct(values.size());
+            float* v = dest ? dest : values.data();
+            interleave(d0, d1, v, size_t(rowVoxels));
+            range.add(v, values.size());
+            if (dest)
+                writer.advance(values.size());
+            else
+                writer.put(v, values.size());
         }
     }
 

@@ -33,8 +33,9 @@ Image* ImageBase<T>::filter(int type, const float* kernel, int w, Image* output)
 
     const int h = (w - 1) / 2;
     // Interior: h <= x < X - h and h <= y < Y - h (a negative h reaches nothing).
-    const int xBegin = std::max(h, 0), xEnd = std::min(nx - h, nx);
-    const int yBegin = std::max(h, 0), yEnd = std::min(ny - h, ny);
+    // Formed in 64 bits: the window is the caller's, any odd int.
+    const int xBegin = std::max(h, 0), xEnd = int(std::min<int64_t>(int64_t(nx) - h, nx));
+    const int yBegin = std::max(h, 0), yEnd = int(std::min<int64_t>(int64_t(ny) - h, ny));
     const bool interior = xBegin < xEnd && yBegin < yEnd;
 
     // Non-zero kernel entries in reading order: rows j, then columns i.
@@ -62,9 +63,19 @@ Image* ImageBase<T>::filter(int type, const float* kernel, int w, Image* output)
                 continue;
             }
             // The border columns of `row` stay 0; only the interior is recomputed.
-            convolveRow(row.data(), rows.row(y), taps.data(), taps.size(), xBegin, xEnd);
-            range.add(row.data(), row.size());
-            writer.put(row.data(), row.size());
+            // A float output takes the row in place, its border set to 0 here.
+            float* dest = writer.direct(row.size());
+            if (dest) {
+                std::fill(dest, dest + xBegin, 0.0f);
+                std::fill(dest + xEnd, dest + nx, 0.0f);
+            }
+            float* values = dest ? dest : row.data();
+            convolveRow(values, rows.row(y), taps.data(), taps.size(), xBegin, xEnd);
+            range.add(values, row.size());
+            if (dest)
+                writer.advance(row.size());
+            else
+                writer.put(values, row.size());
         }
     }
 

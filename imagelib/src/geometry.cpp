@@ -189,6 +189,97 @@ void halveShorts(short* out, const short* r0, const short* r1, int nx)
         out[x] = short((int(r0[2 * x]) + r0[2 * x + 1] + r1[2 * x] + r1[2 * x + 1]) / 4);
 }
 
+#if defined(__SSE2__)
+#define LUMEN_INLINE inline __attribute__((always_inline))
+
+template <size_t Size>
+LUMEN_INLINE __m128i unpackLow(__m128i a, __m128i b)
+{
+    if constexpr (Size == 1)
+        return _mm_unpacklo_epi8(a, b);
+    else if constexpr (Size == 2)
+        return _mm_unpacklo_epi16(a, b);
+    else if constexpr (Size == 4)
+        return _mm_unpacklo_epi32(a, b);
+    else
+        return _mm_unpacklo_epi64(a, b);
+}
+
+template <size_t Size>
+LUMEN_INLINE __m128i unpackHigh(__m128i a, __m128i b)
+{
+    if constexpr (Size == 1)
+        return _mm_unpackhi_epi8(a, b);
+    else if constexpr (Size == 2)
+        return _mm_unpackhi_epi16(a, b);
+    else if constexpr (Size == 4)
+        return _mm_unpackhi_epi32(a, b);
+    else
+        return _mm_unpackhi_epi64(a, b);
+}
+
+// One round of the transpose of K = 16 / Size rows: row i interleaved with row
+// i + K/2. After log2(K) rounds row i holds what was column i. Unrolled by
+// the template rather than by the optimiser, so that the rows stay in
+// registers at any optimisation level.
+template <size_t Size, size_t... I>
+LUMEN_INLINE void interleaveRound(__m128i* r, std::index_sequence<I...>)
+{
+    constexpr size_t K = 16 / Size;
+    const __m128i low[] = {unpackLow<Size>(r[I], r[I + K / 2])...};
+    const __m128i high[] = {unpackHigh<Size>(r[I], r[I + K / 2])...};
+    ((r[2 * I] = low[I], r[2 * I + 1] = high[I]), ...);
+}
+
+template <size_t Size, size_t Rounds>
+LUMEN_INLINE void transposeRounds(__m128i* r)
+{
+    if constexpr (Rounds > 0) {
+        interleaveRound<Size>(r, std::make_index_sequence<16 / Size / 2>());
+        transposeRounds<Size, Rounds / 2>(r);
+    }
+}
+
+// The K x K block at src (rows sb apart) turned into dst (rows da apart): row
+// j of the source becomes column j of the destination, or column K-1-j when
+// Reverse.
+template <bool Reverse, class T, size_t... J>
+LUMEN_INLINE void turnBlock(const T* src, ptrdiff_t sb, T* dst, ptrdiff_t da, std::index_sequence<J...>)
+{
+    constexpr size_t K = sizeof...(J);
+    __m128i r[K] = {_mm_loadu_si128(
+        reinterpret_cast<const __m128i*>(src + ptrdiff_t(Reverse ? K - 1 - J : J) * sb))...};
+    transposeRounds<sizeof(T), K / 2>(r);
+    (_mm_storeu_si128(reinterpret_cast<__m128i*>(dst + ptrdiff_t(J) * da), r[J]), ...);
+}
+
+// The one-element grid copy of copyGrid when the source runs along a
+// (sa = 1) and the destination along b (db = 1 or -1): blocks of 16 bytes
+// square turned in registers. Bands of 64 bytes of b keep every destination
+// line whole in cache while a runs across the grid. Returns how many elements
+// of a it covered (whole blocks); the caller copies the rest.
+template <bool Reverse, class T>
+int transposeGrid(const T* src, ptrdiff_t sb, T* dst, ptrdiff_t da, int na, int nb)
+{
+    constexpr int K = int(16 / sizeof(T));
+    constexpr int kBand = int(64 / sizeof(T));
+    const ptrdiff_t db = Reverse ? -1 : 1;
+    const int aEnd = na - na % K, bEnd = nb - nb % K;
+    for (int b0 = 0; b0 < bEnd; b0 += kBand) {
+        const int b1 = std::min(bEnd, b0 + kBand);
+        for (int a = 0; a < aEnd; a += K)
+            for (int b = b0; b < b1; b += K)
+                turnBlock<Reverse>(src + a + ptrdiff_t(b) * sb, sb,
+                    dst + ptrdiff_t(a) * da + (Reverse ? -(b + K - 1) : b), da, std::make_index_sequence<K>());
+    }
+    // Columns b past the last whole block, for the covered a.
+    for (int a = 0; a < aEnd; ++a)
+        for (int b = bEnd; b < nb; ++b)
+            dst[ptrdiff_t(a) * da + ptrdiff_t(b) * db] = src[a + ptrdiff_t(b) * sb];
+    return aEnd;
+}
+#endif
+
 // Copies an na x nb grid of voxels of `channels` elements: voxel (a, b) of the
 // source at src + a*sa + b*sb goes to dst + a*da + b*db (strides in elements).
 // Tiled so that both sides stay in cache when one of them is walked across rows.
@@ -196,6 +287,15 @@ template <class T>
 void copyGrid(const T* src, ptrdiff_t sa, ptrdiff_t sb, T* dst, ptrdiff_t da, ptrdiff_t db, int na, int nb,
     int channels)
 {
+#if defined(__SSE2__)
+    if (channels == 1 && sa == 1 && (db == 1 || db == -1)) {
+        const int done = db > 0 ? transposeGrid<false>(src, sb, dst, da, na, nb)
+                                : transposeGrid<true>(src, sb, dst, da, na, nb);
+        src += done;
+        dst += ptrdiff_t(done) * da;
+        na -= done;
+    }
+#endif
     constexpr int kTile = sizeof(T) <= 2 ? 16 : 32; // measured on 2048 x 2048 turns
     for (int a0 = 0; a0 < na; a0 += kTile) {
         const int a1 = std::min(na, a0 + kTile);
@@ -264,6 +364,8 @@ Image* ImageBase<T>::downsample(int fx, int fy, int fz, int ft, bool newImage)
                             + size_t(2 * y) * m_stride;
                         if constexpr (std::is_same_v<T, short>) {
                             halveShorts(dst, r0, r0 + m_stride, nx);
+                        } else if constexpr (std::is_same_v<T, float>) {
+                            quarterSums(dst, r0, r0 + m_stride, nx); // floats need no conversion
                         } else {
                             quarterSums(sums.data(), r0, r0 + m_stride, nx);
                             storeConverted(dst, sums.data(), rowLength);

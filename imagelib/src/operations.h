@@ -20,6 +20,25 @@ namespace Lumen::detail {
 
 using std::ptrdiff_t;
 
+// Rows of n elements as floats (static_cast, convert.cpp), and floats stored
+// into elements by the conversion rule (fromFloat), several at a time.
+void toFloats(const char* from, float* to, size_t n);
+void toFloats(const unsigned char* from, float* to, size_t n);
+void toFloats(const short* from, float* to, size_t n);
+void toFloats(const unsigned short* from, float* to, size_t n);
+void toFloats(const int* from, float* to, size_t n);
+void toFloats(const unsigned int* from, float* to, size_t n);
+void toFloats(const float* from, float* to, size_t n);
+void toFloats(const double* from, float* to, size_t n);
+void fromFloats(char* out, const float* v, size_t n);
+void fromFloats(unsigned char* out, const float* v, size_t n);
+void fromFloats(short* out, const float* v, size_t n);
+void fromFloats(unsigned short* out, const float* v, size_t n);
+void fromFloats(int* out, const float* v, size_t n);
+void fromFloats(unsigned int* out, const float* v, size_t n);
+void fromFloats(float* out, const float* v, size_t n);
+void fromFloats(double* out, const float* v, size_t n);
+
 // Sets new extents (channels unchanged) and the strides derived from them; the
 // caller has checked that the element count fits 32 bits.
 inline void setExtents(Image& image, int x, int y, int z, int t)
@@ -52,10 +71,8 @@ const float* asFloats(const T* data, size_t count, std::vector<float>& scratch)
         return data;
     } else {
         scratch.resize(count);
-        float* out = scratch.data();
-        for (size_t i = 0; i < count; ++i)
-            out[i] = static_cast<float>(data[i]);
-        return out;
+        toFloats(data, scratch.data(), count);
+        return scratch.data();
     }
 }
 
@@ -66,14 +83,16 @@ const float* asFloats(const T* data, size_t count, std::vector<float>& scratch)
 template <class T>
 class FloatRows {
 public:
+    // A halo beyond the slice reads nothing more than the slice itself, so the
+    // band never holds more rows than the slice has, whatever window asked.
     FloatRows(const T* slice, int nx, int ny, int halo)
         : m_slice(slice)
-        , m_nx(nx)
-        , m_ny(ny)
-        , m_halo(std::max(halo, 0))
+        , m_nx(std::max(nx, 0))
+        , m_ny(std::max(ny, 0))
+        , m_halo(std::clamp(halo, 0, m_ny))
     {
         if constexpr (!std::is_same_v<T, float>)
-            m_band.resize(size_t(kBand + 2 * m_halo) * size_t(std::max(nx, 0)));
+            m_band.resize(size_t(std::min<int64_t>(kBand + int64_t(2) * m_halo, m_ny)) * size_t(m_nx));
     }
 
     const float* row(int y)
@@ -84,11 +103,9 @@ public:
             if (y < m_first || y >= m_first + kBand) {
                 m_first = y;
                 m_start = std::max(y - m_halo, 0);
-                const int end = std::min(y + kBand + m_halo, m_ny);
+                const int end = int(std::min<int64_t>(int64_t(y) + kBand + m_halo, m_ny));
                 const T* from = m_slice + size_t(m_start) * m_nx;
-                const size_t count = size_t(end - m_start) * m_nx;
-                for (size_t i = 0; i < count; ++i)
-                    m_band[i] = static_cast<float>(from[i]);
+                toFloats(from, m_band.data(), size_t(end - m_start) * m_nx);
             }
             return m_band.data() + size_t(y - m_start) * m_nx;
         }
@@ -129,38 +146,32 @@ struct Range {
     void add(const float* v, size_t n) { rowRange(v, n, min, max); }
 };
 
-// Stores floats into elements by the conversion rule, several at a time. The
-// same as fromFloat for every input: the processor's truncating conversion
-// gives 0x80000000 for NaN and out-of-range values exactly as truncateToInt32
-// does, and narrower types keep the low bits (sign-extended before the packing
-// so that the saturating pack changes nothing).
-template <class U>
-void storeConverted(U* out, const float* v, size_t n)
+// out[2i] = a[i] and out[2i + 1] = b[i]: two channels into voxels.
+inline void interleave(const float* a, const float* b, float* out, size_t n)
 {
     size_t i = 0;
 #if defined(__SSE2__)
-    if constexpr (std::is_integral_v<U> && !std::is_same_v<U, unsigned int>) {
-        for (; i + 8 <= n; i += 8) {
-            __m128i a = _mm_cvttps_epi32(_mm_loadu_ps(v + i));
-            __m128i b = _mm_cvttps_epi32(_mm_loadu_ps(v + i + 4));
-            if constexpr (sizeof(U) == 4) {
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), a);
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 4), b);
-            } else if constexpr (sizeof(U) == 2) {
-                a = _mm_srai_epi32(_mm_slli_epi32(a, 16), 16);
-                b = _mm_srai_epi32(_mm_slli_epi32(b, 16), 16);
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packs_epi32(a, b));
-            } else {
-                a = _mm_srai_epi32(_mm_slli_epi32(a, 24), 24);
-                b = _mm_srai_epi32(_mm_slli_epi32(b, 24), 24);
-                const __m128i words = _mm_packs_epi32(a, b);
-                _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packs_epi16(words, words));
-            }
-        }
+    for (; i + 4 <= n; i += 4) {
+        const __m128 x = _mm_loadu_ps(a + i), y = _mm_loadu_ps(b + i);
+        _mm_storeu_ps(out + 2 * i, _mm_unpacklo_ps(x, y));
+        _mm_storeu_ps(out + 2 * i + 4, _mm_unpackhi_ps(x, y));
     }
 #endif
-    for (; i < n; ++i)
-        out[i] = fromFloat<U>(v[i]);
+    for (; i < n; ++i) {
+        out[2 * i] = a[i];
+        out[2 * i + 1] = b[i];
+    }
+}
+
+// out[2i] = fromFloat(a[i]) and out[2i + 1] = fromFloat(b[i]): two channels
+// stored into voxels in one pass.
+void fromFloatPairs(short* out, const float* a, const float* b, size_t n);
+
+// The same as n calls of fromFloat.
+template <class U>
+void storeConverted(U* out, const float* v, size_t n)
+{
+    fromFloats(out, v, n);
 }
 
 // Writes computed values into an output image exactly as a run of setNext calls
@@ -196,6 +207,22 @@ public:
             break;
         case Kind::None: break;
         }
+        advance(n);
+    }
+
+    // Where the next n values go when the output holds floats and has room for
+    // all of them: the caller writes them there itself and then calls
+    // advance(n), sparing a copy. Null otherwise (use put).
+    template <class U = float>
+    U* direct(size_t n)
+    {
+        if (m_kind != kindOf<U>() || int64_t(n) > m_size - m_written)
+            return nullptr;
+        return static_cast<U*>(m_data) + m_written;
+    }
+
+    void advance(size_t n)
+    {
         m_written += int64_t(n);
         m_image->m_cursor = int(std::min<int64_t>(m_written, m_size));
     }

@@ -11,11 +11,22 @@ namespace {
 struct Position {
     int x, y, z;
     float fx, fy, fz;
+    bool valid; // every coordinate finite and its truncation a 32-bit int
 };
 
+// True when v truncates to a 32-bit int (false for NaN and the infinities).
+bool truncates(float v)
+{
+    return v > -2147483904.0f && v < 2147483648.0f;
+}
+
+// A position that cannot name a voxel is refused here, before any conversion.
 Position split(float x, float y, float z)
 {
-    Position p;
+    Position p{};
+    p.valid = truncates(x) && truncates(y) && truncates(z);
+    if (!p.valid)
+        return p;
     p.x = truncateToInt32(x);
     p.y = truncateToInt32(y);
     p.z = truncateToInt32(z);
@@ -26,14 +37,15 @@ Position split(float x, float y, float z)
 }
 
 // True when first .. first + span - 1 lie inside 0 .. extent - 1.
-bool covers(int first, int span, int extent)
+bool covers(int64_t first, int span, int extent)
 {
-    return first >= 0 && int64_t(first) + span <= extent;
+    return first >= 0 && first + span <= extent;
 }
 
 bool covers(const Position& p, int before, int span, const int* dim)
 {
-    return covers(p.x - before, span, dim[0]) && covers(p.y - before, span, dim[1]) && covers(p.z - before, span, dim[2]);
+    return p.valid && covers(int64_t(p.x) - before, span, dim[0]) && covers(int64_t(p.y) - before, span, dim[1])
+        && covers(int64_t(p.z) - before, span, dim[2]);
 }
 
 // Cubic convolution weights of parameter -1 for the neighbours -1, 0, 1, 2.
@@ -85,7 +97,8 @@ template <class T>
 void ImageBase<T>::getVoxelLinear(float* out, float x, float y, float z)
 {
     const Position p = split(x, y, z);
-    checkLinear(p.x, p.y, p.z);
+    if (p.valid)
+        checkLinear(p.x, p.y, p.z);
     const bool inside = m_data && covers(p, 0, 2, m_dim);
     for (int c = 0; c < m_channels; ++c) {
         out[c] = inside ? blend(m_data + c + p.x * m_channels + p.y * m_stride + p.z * m_slice_size, p, m_channels,

@@ -17,10 +17,20 @@
 #include <string>
 #include <vector>
 
+#include <sys/resource.h>
+
 namespace opstest {
 
 using Lumen::Image;
 using Lumen::ImageBase;
+
+// The process's peak resident memory so far.
+inline long peakResidentKiB()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
 
 // Captures std::cout while alive.
 class CoutCapture {

@@ -8,6 +8,9 @@
 
 #include <cstring>
 #include <sstream>
+#include <stdexcept>
+#include <streambuf>
+#include <vector>
 
 using namespace Lumen;
 using filewriters::BmpImage;
@@ -311,6 +314,8 @@ TEST(BmpRefusal, ExtentsBeyondThirtyTwoBits)
         {-4, 4, 24},               // negative width
         {INT32_MAX, 1, 16},
         {INT32_MAX, 0, 24},        // no rows, but a row longer than 32 bits can count
+        {INT32_MAX, INT32_MAX, 255},      // width * rows * channels would not fit 64 bits
+        {INT32_MAX, -INT32_MAX, 65535},
     };
     for (const Case& c : cases) {
         // Header and nothing else: the claim alone must be refused.
@@ -371,10 +376,12 @@ TEST(BmpUntrusted, FileEndingEarlyReadsZeros)
     std::memcpy(expected.data() + 12, img.pixels.data() + 12, 6);   // half the middle row
     expectPixels(b, expected);
 
-    // A palette cut short: the missing entries read as 0, the pixels as 0.
+    // A palette cut short: the missing entries read as 0, the pixels as 0. (With
+    // its true offset the pixels of such a file would start past its end.)
     BmpImage indexed = picture(2, 2, 8);
     indexed.coloursUsed = 4;
     indexed.palette = {1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4};
+    indexed.pixelDataOffset = 0;
     Bytes cut = encodeBmp(indexed);
     cut.resize(54 + 6);
     Bitmap p;
@@ -412,10 +419,131 @@ TEST(BmpUntrusted, PixelOffsetBeyondHeadersIsHonoured)
     ASSERT_EQ(loadBytes(e, encodeBmp(early)), 1);
     expectPixels(e, early.pixels);
 
-    // An offset past the end of the file gives a picture of zeros.
-    BmpImage far = picture(2, 2, 24);
-    far.pixelDataOffset = 0x7FFFFFFF;
-    Bitmap f;
-    ASSERT_EQ(loadBytes(f, encodeBmp(far)), 1);
-    expectPixels(f, Bytes(12, 0));
+}
+
+// A stream that cannot seek, like a pipe: the loader cannot learn its length.
+class PipeBuffer : public std::streambuf {
+public:
+    explicit PipeBuffer(const Bytes& bytes)
+        : m_bytes(bytes.begin(), bytes.end())
+    {
+        setg(m_bytes.data(), m_bytes.data(), m_bytes.data() + m_bytes.size());
+    }
+
+private:
+    std::vector<char> m_bytes;
+};
+
+TEST(BmpUntrusted, PixelOffsetPastTheEndIsRefused)
+{
+    const Bytes plain = encodeBmp(picture(2, 2, 24));
+    const uint32_t size = uint32_t(plain.size());
+    const struct Case {
+        uint32_t offset;
+        int result; // 1: loads as zeros (no pixel byte left)
+    } cases[] = {{size + 1, -1}, {0x7FFFFFFF, -1}, {0xFFFFFFFF, -1}, {size, 1}};
+    for (const Case& c : cases)
+        for (bool seekable : {true, false}) {
+            BmpImage img = picture(2, 2, 24);
+            img.pixelDataOffset = c.offset;
+            const Bytes file = encodeBmp(img);
+            Bitmap b;
+            preload(b);
+            std::istringstream stream(std::string(file.begin(), file.end()));
+            PipeBuffer pipe(file);
+            std::istream piped(&pipe);
+            EXPECT_EQ(b.load(seekable ? stream : piped), c.result) << c.offset << (seekable ? "" : " piped");
+            if (c.result == 1)
+                expectPixels(b, Bytes(12, 0));
+            else
+                expectPreloaded(b);
+        }
+}
+
+// The pixel buffer may take max(floor, 4 x file size) bytes: claims beyond
+// that are refused before anything is allocated.
+TEST(BmpUntrusted, MemoryIsBoundedByTheFileSize)
+{
+    const int64_t floor = int64_t(Bitmap::kLoadFloorMiB) << 20;
+    const int per = Bitmap::kLoadBytesPerFileByte;
+    const struct Case {
+        int32_t width, height;
+        int64_t fileBytes; // the file is cut (or zero-padded) to this size
+        int result;
+    } cases[] = {
+        {23000, 23000, 54, -1},                   // 2.1 GB claimed in a header
+        {2048, 2048, 54, 1},                      // 32-bit pixels: exactly the floor
+        {2048, 2049, 54, -1},                     // one row more
+        {2048, 2049, (floor + 8192) / per, 1},    // a quarter of the pixel bytes is enough
+        {2048, 2049, (floor + 8192) / per - 1, -1},
+    };
+    for (const Case& c : cases) {
+        BmpImage img;
+        img.width = c.width;
+        img.height = 1;
+        img.bitsPerPixel = 32;
+        Bytes file = encodeBmp(img);
+        file.resize(54);
+        file.resize(size_t(c.fileBytes), 0x5A);
+        std::memcpy(file.data() + 22, &c.height, 4);
+        Bitmap b;
+        preload(b);
+        EXPECT_EQ(loadBytes(b, file), c.result) << c.width << "x" << c.height << " in " << c.fileBytes;
+        if (c.result == 1) {
+            EXPECT_EQ(b.m_image_size, int64_t(c.width) * c.height * 4);
+            const int64_t held = c.fileBytes - 54; // the bottom rows; the rest reads as 0
+            EXPECT_EQ(b.getData()[size_t(b.m_image_size) - 1], held > 0 ? 0x5A : 0);
+            EXPECT_EQ(b.getData()[0], 0);
+        } else {
+            expectPreloaded(b);
+        }
+    }
+    // A stream that cannot tell its length gets the floor alone.
+    BmpImage img = picture(2048, 2049, 32);
+    img.pixels.clear();
+    const Bytes file = encodeBmp(img);
+    PipeBuffer pipe(file);
+    std::istream piped(&pipe);
+    Bitmap b;
+    preload(b);
+    EXPECT_EQ(b.load(piped), -1);
+    expectPreloaded(b);
+}
+
+// A streambuf that fails while reading, like a disk error.
+class FailingBuffer : public PipeBuffer {
+public:
+    using PipeBuffer::PipeBuffer;
+
+protected:
+    int_type underflow() override { throw std::runtime_error("read error"); }
+};
+
+TEST(BmpUntrusted, NoExceptionEscapes)
+{
+    Bytes cut = encodeBmp(picture(4, 4, 24));
+    cut.resize(70);
+    const struct Case {
+        std::ios::iostate exceptions;
+        bool failing;
+        int result;
+    } cases[] = {
+        {std::ios::failbit | std::ios::badbit | std::ios::eofbit, false, -1}, // the short file throws at its end
+        {std::ios::goodbit, false, 1},                                         // the same file reads zeros
+        {std::ios::badbit, true, -1},                                          // the error is rethrown
+        {std::ios::goodbit, true, -1},                                         // the error only sets badbit
+    };
+    for (const Case& c : cases) {
+        PipeBuffer plain(cut);
+        FailingBuffer failing(Bytes(cut.begin(), cut.begin() + 20));
+        std::istream in(c.failing ? static_cast<std::streambuf*>(&failing) : &plain);
+        in.exceptions(c.exceptions);
+        Bitmap b;
+        preload(b);
+        int result = 0;
+        EXPECT_NO_THROW(result = b.load(in));
+        EXPECT_EQ(result, c.result) << c.exceptions << " " << c.failing;
+        if (c.result == -1)
+            expectPreloaded(b);
+    }
 }

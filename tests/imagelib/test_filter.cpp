@@ -66,15 +66,22 @@ TEST(Filter, RefusalsInOrder)
 
 TEST(Filter, WindowsOutsideTheContractGiveZerosWithoutReadingTheKernel)
 {
-    auto image = randomImage<short>(6, 5, 2, 1, 1, 47);
+    // A negative window reaches no neighbour; one wider than the image has no
+    // interior, so not one of its w * w kernel entries is read, no int overflows
+    // and no buffer grows with the window (2048 x 4 with w = 131073 once took 1 GB).
+    const struct Case {
+        int x, y, w;
+    } cases[] = {{6, 5, -1}, {6, 5, -3}, {6, 5, 13}, {4, 4, INT32_MAX}, {4, 4, -INT32_MAX}, {2048, 4, 131073},
+        {2048, 4, (1 << 29) + 1}};
     const float k[1] = {1.0f};
-    for (int w : {-1, -3, 13}) {
-        // A negative window reaches no neighbour; one wider than the image has no
-        // interior, so not one of its 169 kernel entries is read.
-        std::unique_ptr<Image> out(image->filter(TypeFloat, k, w, nullptr));
+    for (const Case& c : cases) {
+        auto image = randomImage<short>(c.x, c.y, 2, 1, 1, 47);
+        const long peakBefore = peakResidentKiB();
+        std::unique_ptr<Image> out(image->filter(TypeFloat, k, c.w, nullptr));
+        EXPECT_LT(peakResidentKiB() - peakBefore, 64L << 10) << "w " << c.w;
         ASSERT_NE(out, nullptr);
-        for (int i = 0; i < 60; ++i)
-            EXPECT_EQ(out->getValue(i, 0, 0, 0, 0), 0.0f) << "w " << w;
+        for (int i = 0; i < out->m_image_size; ++i)
+            ASSERT_EQ(out->getValue(i, 0, 0, 0, 0), 0.0f) << "w " << c.w;
     }
 }
 

@@ -126,6 +126,31 @@ TEST(Sampling, PositionsOutsideTheImageGiveZero)
     EXPECT_EQ(image->getCubic(2.0f, 2.0f, 2.0f), 0.0f); // z0 + 2 = 4 leaves the volume
 }
 
+TEST(Sampling, PositionsThatNameNoVoxelGiveZero)
+{
+    // Refused before conversion: no overflow in forming the neighbourhood.
+    const float positions[] = {std::nanf(""), INFINITY, -INFINITY, 1e30f, -1e30f, -2147483648.0f, -2147483904.0f,
+        2147483648.0f, -3e9f};
+    auto image = randomImage<short>(5, 5, 5, 1, 2, 29);
+    for (float v : positions)
+        for (int axis = 0; axis < 3; ++axis) {
+            float p[3] = {2.0f, 2.0f, 2.0f};
+            p[axis] = v;
+            float out[2] = {7.0f, 7.0f}, linear[2] = {7.0f, 7.0f}, cubic[2] = {7.0f, 7.0f};
+            image->getVoxel(out, p[0], p[1], p[2]);
+            image->getVoxelLinear(linear, p[0], p[1], p[2]);
+            image->getVoxelCubic(cubic, p[0], p[1], p[2]);
+            for (int c = 0; c < 2; ++c) {
+                EXPECT_EQ(out[c], 0.0f) << v << " on axis " << axis;
+                EXPECT_EQ(linear[c], 0.0f) << v << " on axis " << axis;
+                EXPECT_EQ(cubic[c], 0.0f) << v << " on axis " << axis;
+            }
+            EXPECT_EQ(image->getNearest(p[0], p[1], p[2]), 0.0f) << v << " on axis " << axis;
+            EXPECT_EQ(image->getLinear(p[0], p[1], p[2]), 0.0f) << v << " on axis " << axis;
+            EXPECT_EQ(image->getCubic(p[0], p[1], p[2]), 0.0f) << v << " on axis " << axis;
+        }
+}
+
 #ifndef NDEBUG
 TEST(SamplingDeathTest, LinearAssertsThatAllNeighboursExist)
 {
