@@ -335,6 +335,10 @@ void glWidget::drawHud()
     default:
         break;
     }
+    // Mesa holds bitmaps back and draws them at the next draw, with the texture
+    // bound by then (a sky face). Handing them over now keeps the texture they
+    // were drawn under, the sand left by the last frame's landscape.
+    glFlush();
 }
 
 void glWidget::drawText(const char* text, float x, float y, float r, float g, float b)
