@@ -49,7 +49,7 @@ struct GameProbe {
     }
 
     // One part of the frame alone, from the current camera (for measurements).
-    enum class Part { Sky, Landscape, Penguin, ClearAndHud };
+    enum class Part { Clear, Hud, Sky, Landscape, Penguin };
     void drawPart(Part part)
     {
         w.makeCurrent();
@@ -66,8 +66,10 @@ struct GameProbe {
         case Part::Penguin:
             w.drawPenguin();
             break;
-        case Part::ClearAndHud:
+        case Part::Clear:
             glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+            break;
+        case Part::Hud:
             w.drawHud();
             break;
         }
