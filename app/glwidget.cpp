@@ -5,6 +5,7 @@
 
 #include <QInputDialog>
 #include <QKeyEvent>
+#include <QLoggingCategory>
 #include <QMessageBox>
 #include <QSound>
 #include <QTimer>
@@ -17,7 +18,6 @@ namespace {
 // The game's value of pi, for degrees to radians and back.
 constexpr double kPi = 3.14159;
 
-constexpr int kTickMs = 20;
 constexpr const char* kModelPath = "./data/penguin.3ds";
 constexpr const char* kMusicPath = "./data/music.wav";
 
@@ -32,6 +32,10 @@ constexpr double kAheadDistance = 10; // world units from the camera to the peng
 constexpr double kEyeHeight = 20;     // camera above the ground
 constexpr double kAimHeight = 13;     // camera aims this far above the penguin's ground
 constexpr double kPenguinLift = 10;   // penguin's origin above the ground
+
+// Off unless asked for, e.g. QT_LOGGING_RULES="floerush.result.info=true": a
+// line with each result, for scripts that play the game and check its time.
+Q_LOGGING_CATEGORY(lcResult, "floerush.result", QtWarningMsg)
 
 } // namespace
 
@@ -85,6 +89,7 @@ void glWidget::resetGame()
     heading = 0;
     steerAngle = 0;
     gameState = Waiting;
+    ticksRun = 0;
     speed = 0;
     minutes = seconds = milliseconds = 0;
     scaleX = 10;
@@ -189,6 +194,18 @@ void glWidget::keyPressEvent(QKeyEvent* event)
 
 void glWidget::run()
 {
+    // Slow frames must not slow the game: the motion catches up with the clock.
+    const int due = ticksDue(gameTime.elapsed(), ticksRun);
+    for (int i = 0; i < due && gameState == Running; ++i) {
+        tick();
+        placeAheadPoint();
+        testFinish();
+    }
+    updateGL();
+}
+
+void glWidget::tick()
+{
     if (speed <= 10)
         speed = float(double(speed) + 0.5);
 
@@ -208,8 +225,28 @@ void glWidget::run()
         eyeZ = minZ;
     else if (eyeZ >= maxZ)
         eyeZ = maxZ;
+    ++ticksRun;
+}
 
-    updateGL();
+void glWidget::testFinish()
+{
+    // Whatever the state: in Waiting the point ahead is never there, and in
+    // Finished repeating it changes nothing.
+    if (!(lookX >= kFinishX * scaleX && kFinishMinZ * scaleZ <= lookZ && lookZ <= kFinishMaxZ * scaleZ))
+        return;
+    if (gameState == Running) {
+        // The time of the tick that got there, not of the frame that shows it:
+        // the same descent gives the same result on any machine.
+        const int resultMs = ticksRun * kTickMs;
+        const GameClock result = splitElapsed(resultMs);
+        minutes = result.minutes;
+        seconds = result.seconds;
+        milliseconds = result.milliseconds;
+        qCInfo(lcResult, "result %d ms, %d ticks, game clock %lld ms", resultMs, ticksRun,
+               static_cast<long long>(gameTime.elapsed()));
+    }
+    gameState = Finished;
+    toggleGame();
 }
 
 void glWidget::initializeGL()
@@ -266,12 +303,7 @@ void glWidget::paintGL()
     glLoadIdentity();
 
     placeAheadPoint();
-    // The finish is tested on the point ahead, whatever the state: in Waiting it
-    // is never there, and in Finished repeating it changes nothing.
-    if (lookX >= kFinishX * scaleX && kFinishMinZ * scaleZ <= lookZ && lookZ <= kFinishMaxZ * scaleZ) {
-        gameState = Finished;
-        toggleGame();
-    }
+    testFinish(); // a steering key moves the point ahead too
     followGround();
 
     gluLookAt(eyeX, eyeY, eyeZ, lookX, double(lookY) + kAimHeight, lookZ, 0, 5, 0);

@@ -21,6 +21,8 @@
 namespace {
 
 glWidget* theWindow = nullptr;
+// The game clock stands still: every tick measured is one step of motion.
+const DrivenTime stillTime;
 
 // Restarts the descent once it has finished, so that every frame is one of a run.
 void keepRunning(GameProbe& probe)
@@ -123,6 +125,7 @@ int main(int argc, char** argv)
     answerNamePrompt("Bench");
     glWidget window;
     theWindow = &window;
+    GameProbe{window}.driveClock(&stillTime);
     window.show();
     if (!QTest::qWaitForWindowExposed(&window))
         return 1;

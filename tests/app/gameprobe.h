@@ -15,6 +15,12 @@
 #include <functional>
 #include <memory>
 
+// A time line that moves only when the test moves it, for the game clock.
+struct DrivenTime : TimeSource {
+    qint64 ms = 0;
+    qint64 now() const override { return ms; }
+};
+
 struct GameProbe {
     glWidget& w;
 
@@ -36,12 +42,16 @@ struct GameProbe {
     int shownSeconds() const { return w.seconds; }
     int shownMilliseconds() const { return w.milliseconds; }
 
+    int ticksRun() const { return w.ticksRun; }
+    // The game clock reads `time` from now on (null: the real clock).
+    void driveClock(const DrivenTime* time) { w.gameTime.setSource(time); }
+
     static float steerAngle() { return glWidget::steerAngle; }
     static void setSteerAngle(float a) { glWidget::steerAngle = a; }
     static bool fogEnabled() { return glWidget::fogEnabled; }
     static int glInitCount() { return glWidget::glInitCount; }
 
-    void tick() { w.run(); }
+    void tick() { w.run(); } // one timer event
     void initializeAgain()
     {
         w.makeCurrent();
