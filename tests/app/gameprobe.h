@@ -43,6 +43,18 @@ struct GameProbe {
     int shownMilliseconds() const { return w.milliseconds; }
 
     int ticksRun() const { return w.ticksRun; }
+    qint64 clockElapsed() const { return w.gameTime.elapsed(); }
+    Landscape& landscape() { return w.landscape; }
+    SkyBox& skyBox() { return w.skyBox; }
+    L3DS& model() { return w.model; }
+    float scale(int axis) const { return axis == 0 ? w.scaleX : axis == 1 ? w.scaleY : w.scaleZ; }
+    void resizeToWindow() { w.resizeGL(w.width(), w.height()); }
+    // Turns the player to `degrees`, as the steering keys would.
+    void face(float degrees)
+    {
+        glWidget::steerAngle = degrees;
+        w.heading = float(double(degrees) / 180 * 3.14159);
+    }
     // The game clock reads `time` from now on (null: the real clock).
     void driveClock(const DrivenTime* time) { w.gameTime.setSource(time); }
 
@@ -89,7 +101,7 @@ struct GameProbe {
     QImage frame()
     {
         w.makeCurrent();
-        w.resizeGL(w.width(), w.height());
+        resizeToWindow();
         w.paintGL();
         glFinish();
         return w.grabFrameBuffer();
