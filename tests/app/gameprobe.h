@@ -89,7 +89,7 @@ struct GameProbe {
             w.drawPenguin();
             break;
         case Part::Clear:
-            glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+            glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
             break;
         case Part::Hud:
             w.drawHud();
