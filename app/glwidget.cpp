@@ -301,8 +301,7 @@ void glWidget::paintGL()
 {
     // The stencil buffer that the default format brings is never used; clearing
     // it with the depth buffer lets the renderer clear both as one, instead of
-    // keeping the stencil bits of every pixel (most of what a software renderer
-    // spends on the clear).
+    // keeping the stencil bits of every pixel (most of what a software renderer spends on the clear).
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
     glLoadIdentity();
 
@@ -317,9 +316,23 @@ void glWidget::paintGL()
 
     glPushMatrix();
     glScalef(scaleX, scaleY, scaleZ);
-    glCallList(skyList);
     glCallList(landscapeList);
+    drawSkyBox();
     glPopMatrix();
+}
+
+void glWidget::drawSkyBox()
+{
+    // After the terrain: wherever the terrain stands before the sky box, the
+    // depth test spares those pixels their texturing. Where both meet at the
+    // same depth the terrain, drawn last in the first design, showed; the sky
+    // box must now be strictly nearer to show, and the picture stays the same.
+    // The texture and colour state that the landscape leaves for the next
+    // frame's texts is kept across it.
+    glPushAttrib(GL_CURRENT_BIT | GL_TEXTURE_BIT | GL_DEPTH_BUFFER_BIT);
+    glDepthFunc(GL_LESS);
+    glCallList(skyList);
+    glPopAttrib();
 }
 
 void glWidget::drawPenguin()

@@ -64,6 +64,8 @@ private:
     void followGround();
     void drawPenguin();
     void drawHud();
+    // The sky box's list, drawn after the landscape's under the world scale.
+    void drawSkyBox();
     // Draws `text` with its first character at (x, y) in normalised device
     // coordinates; leaves both matrices and the matrix mode as they were.
     void drawText(const char* text, float x, float y, float r, float g, float b);

@@ -51,14 +51,17 @@ void report(benchmark::State& state, const char* prefix, std::vector<double>& ms
     state.counters[std::string(prefix) + "p95_ms"] = ms[std::min(ms.size() - 1, ms.size() * 95 / 100)];
 }
 
-template <class Step>
-void measure(benchmark::State& state, Step step)
+// Times `step` on every frame, after the untimed `prepare`.
+template <class Prepare, class Step>
+void measure(benchmark::State& state, Prepare prepare, Step step)
 {
     GameProbe probe{*theWindow};
     std::vector<double> ms, cpu;
     for (auto _ : state) {
         keepRunning(probe);
         theWindow->makeCurrent();
+        prepare(probe);
+        glFinish();
         const double c0 = processCpuMs();
         const auto t0 = std::chrono::steady_clock::now();
         step(probe);
@@ -72,49 +75,60 @@ void measure(benchmark::State& state, Step step)
     state.counters["height"] = theWindow->height();
 }
 
+void nothing(GameProbe&)
+{
+}
+
 // The whole thing the game does every 20 ms: the tick, the frame and the swap.
 void BM_TickAndFrame(benchmark::State& state)
 {
-    measure(state, [](GameProbe& probe) { probe.tick(); });
+    measure(state, nothing, [](GameProbe& probe) { probe.tick(); });
 }
-BENCHMARK(BM_TickAndFrame)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(600);
 
-// The parts, each drawn alone into the back buffer from the current camera.
-void BM_Part_Sky(benchmark::State& state)
+// The parts, each drawn alone into the back buffer from the current camera,
+// over what the frame has drawn before it.
+void part(benchmark::State& state, GameProbe::Part which)
 {
-    measure(state, [](GameProbe& probe) { probe.drawPart(GameProbe::Part::Sky); });
+    using Part = GameProbe::Part;
+    measure(
+        state,
+        [which](GameProbe& probe) {
+            if (which != Part::Clear)
+                probe.drawPart(Part::Clear);
+            if (which == Part::Sky)
+                probe.drawPart(Part::Landscape);
+        },
+        [which](GameProbe& probe) { probe.drawPart(which); });
 }
-BENCHMARK(BM_Part_Sky)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(200);
-
-void BM_Part_Landscape(benchmark::State& state)
-{
-    measure(state, [](GameProbe& probe) { probe.drawPart(GameProbe::Part::Landscape); });
-}
-BENCHMARK(BM_Part_Landscape)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(200);
-
-void BM_Part_Penguin(benchmark::State& state)
-{
-    measure(state, [](GameProbe& probe) { probe.drawPart(GameProbe::Part::Penguin); });
-}
-BENCHMARK(BM_Part_Penguin)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(200);
-
-void BM_Part_Clear(benchmark::State& state)
-{
-    measure(state, [](GameProbe& probe) { probe.drawPart(GameProbe::Part::Clear); });
-}
-BENCHMARK(BM_Part_Clear)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(200);
-
-void BM_Part_Hud(benchmark::State& state)
-{
-    measure(state, [](GameProbe& probe) { probe.drawPart(GameProbe::Part::Hud); });
-}
-BENCHMARK(BM_Part_Hud)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(200);
 
 void BM_Part_Swap(benchmark::State& state)
 {
-    measure(state, [](GameProbe&) { theWindow->swapBuffers(); });
+    measure(state, nothing, [](GameProbe&) { theWindow->swapBuffers(); });
 }
-BENCHMARK(BM_Part_Swap)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(200);
+
+// Frames per benchmark: FLOERUSH_BENCH_FRAMES, for short runs under a profiler.
+int frames(int standard)
+{
+    const char* value = std::getenv("FLOERUSH_BENCH_FRAMES");
+    return value && std::atoi(value) > 0 ? std::atoi(value) : standard;
+}
+
+void registerAll()
+{
+    using Part = GameProbe::Part;
+    auto add = [](const char* name, auto&& fn, int standard) {
+        benchmark::RegisterBenchmark(name, fn)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(frames(standard));
+    };
+    add("BM_TickAndFrame", BM_TickAndFrame, 600);
+    const struct {
+        const char* name;
+        Part part;
+    } parts[] = {{"BM_Part_Clear", Part::Clear}, {"BM_Part_Penguin", Part::Penguin}, {"BM_Part_Hud", Part::Hud},
+                 {"BM_Part_Landscape", Part::Landscape}, {"BM_Part_Sky", Part::Sky}};
+    for (const auto& p : parts)
+        add(p.name, [which = p.part](benchmark::State& state) { part(state, which); }, 200);
+    add("BM_Part_Swap", BM_Part_Swap, 200);
+}
 
 } // namespace
 
@@ -134,6 +148,7 @@ int main(int argc, char** argv)
     // so that every part, whichever runs first, draws at full size.
     window.updateGL();
 
+    registerAll();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -70,29 +70,35 @@ struct GameProbe {
         w.initializeGL();
     }
 
-    // One part of the frame alone, from the current camera (for measurements).
-    enum class Part { Clear, Hud, Sky, Landscape, Penguin };
+    // One part of the frame as the frame draws it, from the current camera
+    // (for measurements): the clear, the penguin, the texts, the landscape, and
+    // the sky box, which needs the landscape's depths in place to be drawn as
+    // in the frame.
+    enum class Part { Clear, Penguin, Hud, Landscape, Sky };
     void drawPart(Part part)
     {
         w.makeCurrent();
         glLoadIdentity();
         gluLookAt(w.eyeX, w.eyeY, w.eyeZ, w.lookX, double(w.lookY) + 13, w.lookZ, 0, 5, 0);
         switch (part) {
-        case Part::Sky:
-        case Part::Landscape:
-            glPushMatrix();
-            glScalef(w.scaleX, w.scaleY, w.scaleZ);
-            glCallList(part == Part::Sky ? w.skyList : w.landscapeList);
-            glPopMatrix();
+        case Part::Clear:
+            glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
             break;
         case Part::Penguin:
             w.drawPenguin();
             break;
-        case Part::Clear:
-            glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
-            break;
         case Part::Hud:
             w.drawHud();
+            break;
+        case Part::Landscape:
+        case Part::Sky:
+            glPushMatrix();
+            glScalef(w.scaleX, w.scaleY, w.scaleZ);
+            if (part == Part::Landscape)
+                glCallList(w.landscapeList);
+            else
+                w.drawSkyBox();
+            glPopMatrix();
             break;
         }
     }
