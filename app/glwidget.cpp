@@ -344,6 +344,8 @@ void glWidget::drawPenguin()
     const float ny = landscape.normalAt(float(double(lookX) / scaleX), float(double(lookZ) / scaleZ)).y;
     glRotatef(float(penguinTilt(ny)), 1, 0, 0);
 
+    // Black modulated by any texel stays black: the texture needs no sampling.
+    glDisable(GL_TEXTURE_2D);
     glColor3f(0, 0, 0);
     const uint32_t meshCount = model.GetMeshCount();
     for (uint32_t i = 0; i < meshCount; ++i) {
@@ -353,6 +355,7 @@ void glWidget::drawPenguin()
         glVertexPointer(4, GL_FLOAT, 0, mesh.GetVertexData());
         glDrawElements(GL_TRIANGLES, GLsizei(3 * mesh.GetTriangleCount()), GL_UNSIGNED_SHORT, mesh.GetTriangleData());
     }
+    glEnable(GL_TEXTURE_2D);
     glPopMatrix();
 }
 
