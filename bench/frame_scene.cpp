@@ -83,10 +83,13 @@ void drawFrame(const Scenery& s, bool withSky, bool withLandscape)
     gluLookAt(6170000, eyeY, 917000, 6170010, lookY + 13, 917000, 0, 5, 0);
     glPushMatrix();
     glScalef(10, 5, 10);
-    if (withSky)
-        glCallList(s.sky);
     if (withLandscape)
         glCallList(s.landscape);
+    if (withSky) { // after the landscape, strictly nearer to show, as the game draws it
+        glDepthFunc(GL_LESS);
+        glCallList(s.sky);
+        glDepthFunc(GL_LEQUAL);
+    }
     glPopMatrix();
     glFinish();
 }
