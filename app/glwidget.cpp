@@ -299,9 +299,10 @@ void glWidget::followGround()
 
 void glWidget::paintGL()
 {
-    // The stencil buffer that the default format brings is never used; clearing
-    // it with the depth buffer lets the renderer clear both as one, instead of
-    // keeping the stencil bits of every pixel (most of what a software renderer spends on the clear).
+    // The stencil buffer that the default format brings is never used. Cleared
+    // with the depth buffer, the renderer clears both as one instead of keeping
+    // the stencil bits of every pixel, most of what a software renderer spends
+    // on the clear.
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
     glLoadIdentity();
 
@@ -387,9 +388,10 @@ void glWidget::drawHud()
     default:
         break;
     }
-    // Mesa holds bitmaps back and draws them at the next draw, with the texture
-    // bound by then (a sky face). Handing them over now keeps the texture they
-    // were drawn under, the sand left by the last frame's landscape.
+    // Mesa holds bitmaps back and draws them at the next draw, under the
+    // texture bound by then. Handed over now, the texts take the texture bound
+    // while they were drawn: the sand that the last frame's landscape left,
+    // or none before the first frame's.
     glFlush();
 }
 

@@ -55,6 +55,8 @@ private:
 
     void resetGame();
     void toggleGame();
+    // One step of motion: the speed ramp, then along the heading inside the
+    // course; counts the tick.
     void tick();
     // Ends the run once the point ahead stands in the finish area; the result
     // is the game time of the last tick run.
