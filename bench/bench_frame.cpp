@@ -117,7 +117,10 @@ void registerAll()
 {
     using Part = GameProbe::Part;
     auto add = [](const char* name, auto&& fn, int standard) {
-        benchmark::RegisterBenchmark(name, fn)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(frames(standard));
+        benchmark::RegisterBenchmark(name, fn)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime()
+            ->Iterations(frames(standard));
     };
     add("BM_TickAndFrame", BM_TickAndFrame, 600);
     const struct {

@@ -34,7 +34,8 @@ QImage RecordedFrame::draw()
     glPushMatrix();
     glTranslated(p.lookX(), double(p.lookY()) + 10, p.lookZ());
     glRotatef(90 - GameProbe::steerAngle(), 0, 1, 0);
-    const float ny = p.landscape().normalAt(float(double(p.lookX()) / p.scale(0)), float(double(p.lookZ()) / p.scale(2))).y;
+    const float tableX = float(double(p.lookX()) / p.scale(0)), tableZ = float(double(p.lookZ()) / p.scale(2));
+    const float ny = p.landscape().normalAt(tableX, tableZ).y;
     glRotatef(float(penguinTilt(ny)), 1, 0, 0);
     glColor3f(0, 0, 0);
     for (uint32_t i = 0; i < p.model().GetMeshCount(); ++i) {

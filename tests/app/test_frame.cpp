@@ -20,7 +20,9 @@ std::string difference(const QImage& a, const QImage& b)
         for (int x = 0; x < a.width(); ++x)
             if (a.pixel(x, y) != b.pixel(x, y) && count++ == 0)
                 fx = x, fy = y;
-    return count == 0 ? std::string() : std::to_string(count) + " pixels, first at " + std::to_string(fx) + "," + std::to_string(fy);
+    if (count == 0)
+        return std::string();
+    return std::to_string(count) + " pixels, first at " + std::to_string(fx) + "," + std::to_string(fy);
 }
 
 using Frame = GameWindowTest;
@@ -43,8 +45,10 @@ TEST_F(Frame, DrawsThePixelsOfTheRecordedDesign)
         {"mid-run in fog", [&] { probe->eyeX() = 6173000, probe->eyeZ() = 917100; press(Qt::Key_F); }, false},
         {"mid-run, fog off again", [&] { press(Qt::Key_F); }, false},
         {"before the finish gate", [&] { probe->eyeX() = 6177700, probe->eyeZ() = 916850; }, false},
-        {"turned south by a wall", [&] { probe->face(80), probe->eyeX() = 6175000, probe->eyeZ() = 925500; }, false},
-        {"turned north in a corner", [&] { probe->face(-60), probe->eyeX() = 6161500, probe->eyeZ() = 908500; }, false},
+        {"turned north by the north wall", [&] { probe->face(80), probe->eyeX() = 6175000, probe->eyeZ() = 925500; },
+         false},
+        {"turned south in the south-west corner",
+         [&] { probe->face(-60), probe->eyeX() = 6161500, probe->eyeZ() = 908500; }, false},
         {"finished", [&] { probe->face(0); finish(); }, false},
     };
     for (const auto& c : cases) {

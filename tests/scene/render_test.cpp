@@ -154,7 +154,7 @@ TEST_F(View, ListsDrawThePixelsOfTheListsFirstRecorded)
         const QImage today = draw(p.x, p.z, skyList, landscapeList);
         const QImage recorded = draw(p.x, p.z, recordedSky, recordedLandscape);
         EXPECT_TRUE(today == recorded) << p.x << "," << p.z;
-        EXPECT_TRUE(draw(p.x, p.z, skyList, landscapeList) == recorded) << p.x << "," << p.z << " after the recorded lists";
+        EXPECT_TRUE(draw(p.x, p.z, skyList, landscapeList) == recorded) << p.x << "," << p.z << " after the first";
     }
     glDeleteLists(recordedSky, 1);
     glDeleteLists(recordedLandscape, 1);

@@ -147,7 +147,8 @@ TEST_F(TextureTest, OwnersFillTheirTexturesOnceAndTheirListsOnlyBindThem)
 {
     std::filesystem::create_directory(dir.path("data"));
     for (const char* name : {"f", "l", "r", "b", "u", "sand1"})
-        ASSERT_TRUE(writePicture(dir.path(std::string("data/") + name + ".bmp"), 8, 8, [](int, int) { return Rgb{5, 6, 7}; }));
+        ASSERT_TRUE(writePicture(dir.path(std::string("data/") + name + ".bmp"), 8, 8, [](int, int) { return Rgb{5, 6, 7}; }))
+            << name;
     WorkingDirectory into(dir.root());
     SkyBox sky;
     Landscape ground;
@@ -156,7 +157,8 @@ TEST_F(TextureTest, OwnersFillTheirTexturesOnceAndTheirListsOnlyBindThem)
         std::function<unsigned int()> build;
         std::vector<const Texture*> drawingOrder;
     } owners[] = {
-        {"sky box", [&] { return sky.buildList(); }, {&sky.faces[0], &sky.faces[2], &sky.faces[1], &sky.faces[3], &sky.faces[4]}},
+        {"sky box", [&] { return sky.buildList(); },
+         {&sky.faces[0], &sky.faces[2], &sky.faces[1], &sky.faces[3], &sky.faces[4]}},
         {"landscape", [&] { return ground.buildList(); }, {ground.sand}},
     };
     const uint8_t texel[4] = {9, 9, 9, 9};
