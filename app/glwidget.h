@@ -7,6 +7,7 @@
 #pragma once
 
 #include "gametext.h"
+#include "runclock.h"
 
 #include <l3ds.h>
 #include <landscape.h>
@@ -14,7 +15,6 @@
 
 #include <QGLWidget>
 #include <QString>
-#include <QElapsedTimer>
 
 class QSound;
 class QTimer;
@@ -37,8 +37,10 @@ public:
     ~glWidget() override;
 
 public slots:
-    // One tick of the game: speed ramp, motion along the heading inside the
-    // course, and a redraw.
+    // One timer event: the ticks due on the game clock (ticksDue), each one
+    // the speed ramp and the motion along the heading inside the course,
+    // followed by the finish test so that no tick passes the finish unseen;
+    // then one redraw.
     void run();
 
 protected:
@@ -54,11 +56,19 @@ private:
 
     void resetGame();
     void toggleGame();
+    // One step of motion: the speed ramp, then along the heading inside the
+    // course; counts the tick.
+    void tick();
+    // Ends the run once the point ahead stands in the finish area; the result
+    // is the game time of the last tick run.
+    void testFinish();
     void steer(double step);
     void placeAheadPoint();
     void followGround();
     void drawPenguin();
     void drawHud();
+    // The sky box's list, drawn after the landscape's under the world scale.
+    void drawSkyBox();
     // Draws `text` with its first character at (x, y) in normalised device
     // coordinates; leaves both matrices and the matrix mode as they were.
     void drawText(const char* text, float x, float y, float r, float g, float b);
@@ -67,7 +77,7 @@ private:
     // The music: one sound that every start plays from the beginning, so
     // that a restart never lays a second copy over the first.
     QSound* music;
-    QElapsedTimer gameTime; // the game clock: invalid until the first start
+    RunClock gameTime; // the game clock: reads 0 until the first start
     QString playerName;
     int minutes, seconds, milliseconds;
     Landscape landscape;
@@ -76,6 +86,7 @@ private:
     float lookX, lookY, lookZ;
     float heading;
     int gameState;
+    int ticksRun; // since the run started: its game time in periods of kTickMs
     float scaleX, scaleY, scaleZ;
     GLuint landscapeList, skyList;
     L3DS model;

@@ -19,9 +19,10 @@ Landscape::~Landscape()
 
 unsigned int Landscape::buildList()
 {
+    sand->create(); // filled once here, outside the list, which then only binds it
     const GLuint list = glGenLists(1);
     glNewList(list, GL_COMPILE);
-    sand->create();
+    sand->bind();
     glColor3f(1, 1, 1);
     for (int r = 0; r + 1 < kElevationRows; ++r) {
         glBegin(GL_TRIANGLE_STRIP);

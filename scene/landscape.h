@@ -23,11 +23,13 @@ public:
     Landscape(const Landscape&) = delete;
     Landscape& operator=(const Landscape&) = delete;
 
-    // Records into a new display list, with the ground texture bound: the
-    // terrain as 80 triangle strips of 162 vertices in white (the sand picture
-    // repeats every 20 cells), then the white finish gate and 18 red slalom
-    // gates standing on the terrain. Leaves red as the current colour. Needs a
-    // current GL context; the caller deletes the list.
+    // Fills the ground's texture object (Texture::create), then records into a
+    // new display list, with that texture bound: the terrain as 80 triangle
+    // strips of 162 vertices in white (the sand picture repeats every 20
+    // cells), then the white finish gate and 18 red slalom gates standing on
+    // the terrain. Leaves red as the current colour and the sand bound.
+    // Calling the list specifies no image. Needs a current GL context and no
+    // list being compiled; the caller deletes the list.
     unsigned int buildList();
 
     // Bilinear elevation in the grid cell that holds (x, z); exact at grid

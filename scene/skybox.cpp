@@ -38,11 +38,16 @@ SkyBox::SkyBox()
 
 unsigned int SkyBox::buildList()
 {
+    constexpr Face kDrawingOrder[] = {Front, Right, Left, Back, Top};
+    // Filled once here, outside the list, which then only binds them.
+    for (Face face : kDrawingOrder)
+        faces[face].create();
+
     const GLuint list = glGenLists(1);
     glNewList(list, GL_COMPILE);
     glColor3f(1, 1, 1);
-    for (Face face : {Front, Right, Left, Back, Top}) {
-        faces[face].create();
+    for (Face face : kDrawingOrder) {
+        faces[face].bind();
         glBegin(GL_QUADS);
         for (const Corner& c : kCorners[face]) {
             glTexCoord2f(c.s, c.t);

@@ -14,11 +14,13 @@ public:
     SkyBox(const SkyBox&) = delete;
     SkyBox& operator=(const SkyBox&) = delete;
 
-    // Records the box into a new display list and returns its name: for the
-    // faces front, right, left, back and top in that order, the face's texture
-    // (see Texture::create) and one quad, in white, in table units (x easting
-    // 616050..617950, y elevation 3000..5000, z northing 90750..92650). Every
-    // wall shows its picture upright to a viewer inside the box. Needs a
-    // current GL context; the caller deletes the list.
+    // Fills the five texture objects (Texture::create, names generated in the
+    // drawing order below), then records the box into a new display list and
+    // returns its name: for the faces front, right, left, back and top in that
+    // order, the binding of the face's texture and one quad, in white, in table
+    // units (x easting 616050..617950, y elevation 3000..5000, z northing
+    // 90750..92650). Every wall shows its picture upright to a viewer inside
+    // the box. Calling the list specifies no image. Needs a current GL context
+    // and no list being compiled; the caller deletes the list.
     unsigned int buildList();
 };

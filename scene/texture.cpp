@@ -25,6 +25,9 @@ bool isBgrPicture(const Lumen::Bitmap& image)
 
 void Texture::create()
 {
+    GLint previous = 0;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &previous);
+
     glGenTextures(1, &textureId);
     glBindTexture(GL_TEXTURE_2D, textureId);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
@@ -32,8 +35,7 @@ void Texture::create()
 
     const bool usable = isBgrPicture(image);
     // The bitmap's rows are packed; with the default alignment of 4, widths
-    // such as 1 or 2 pixels would make OpenGL read past the buffer. Pixel
-    // store calls run at once even while a list is being compiled.
+    // such as 1 or 2 pixels would make OpenGL read past the buffer.
     GLint alignment = 4;
     glGetIntegerv(GL_UNPACK_ALIGNMENT, &alignment);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
@@ -41,5 +43,10 @@ void Texture::create()
         GL_BGR_EXT, GL_UNSIGNED_BYTE, usable ? image.getData() : nullptr);
     glPixelStorei(GL_UNPACK_ALIGNMENT, alignment);
 
+    glBindTexture(GL_TEXTURE_2D, GLuint(previous));
+}
+
+void Texture::bind() const
+{
     glBindTexture(GL_TEXTURE_2D, textureId);
 }

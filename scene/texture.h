@@ -15,18 +15,21 @@ public:
     Texture(const Texture&) = delete;
     Texture& operator=(const Texture&) = delete;
 
-    // Generates the texture name, binds it, sets linear filters and specifies
-    // the picture as a BGR image of its own size (row 0 at t = 0), then binds it
-    // again. Wrap modes and the texture environment stay at their defaults
-    // (repeat, modulate). Needs a current GL context; call it once.
-    //
-    // Meant to run between glNewList and glEndList: the name is generated at
-    // once, the binding, filters and image are recorded and replayed at every
-    // call of the list.
+    // Generates the texture name and fills the texture object at once: linear
+    // filters and the picture as a BGR image of its own size (row 0 at t = 0).
+    // Wrap modes and the texture environment stay at their defaults (repeat,
+    // modulate). Needs a current GL context and no display list being compiled
+    // (a list would record the image and specify it again at every call); call
+    // it once. Leaves the 2D texture binding as it found it.
     //
     // A picture that is empty, or not 3 channels of bytes, is specified as a
     // 0 x 0 image, so surfaces drawn with it show the current colour, as for a
     // missing file. Rows are handed over packed, whatever the unpack alignment
     // in force, and the caller's alignment is restored afterwards.
     void create();
+
+    // Binds the texture object that create() filled. Meant to be recorded into
+    // the owner's display list: calling the list then binds the picture without
+    // specifying it again.
+    void bind() const;
 };

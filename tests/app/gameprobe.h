@@ -17,6 +17,12 @@
 #include <functional>
 #include <memory>
 
+// A time line that moves only when the test moves it, for the game clock.
+struct DrivenTime : TimeSource {
+    qint64 ms = 0;
+    qint64 now() const override { return ms; }
+};
+
 struct GameProbe {
     glWidget& w;
 
@@ -39,46 +45,63 @@ struct GameProbe {
     int shownSeconds() const { return w.seconds; }
     int shownMilliseconds() const { return w.milliseconds; }
 
+    int ticksRun() const { return w.ticksRun; }
+    qint64 clockElapsed() const { return w.gameTime.elapsed(); }
+    Landscape& landscape() { return w.landscape; }
+    SkyBox& skyBox() { return w.skyBox; }
+    L3DS& model() { return w.model; }
+    float scale(int axis) const { return axis == 0 ? w.scaleX : axis == 1 ? w.scaleY : w.scaleZ; }
+    void resizeToWindow() { w.resizeGL(w.width(), w.height()); }
     // Turns the player as the steering keys would, to `degrees` towards +z.
     void face(float degrees)
     {
         glWidget::steerAngle = degrees;
         w.heading = float(double(degrees) / 180 * 3.14159);
     }
+    // The game clock reads `time` from now on (null: the real clock).
+    void driveClock(const DrivenTime* time) { w.gameTime.setSource(time); }
 
     static float steerAngle() { return glWidget::steerAngle; }
     static void setSteerAngle(float a) { glWidget::steerAngle = a; }
     static bool fogEnabled() { return glWidget::fogEnabled; }
     static int glInitCount() { return glWidget::glInitCount; }
 
-    void tick() { w.run(); }
+    void tick() { w.run(); } // one timer event
     void initializeAgain()
     {
         w.makeCurrent();
         w.initializeGL();
     }
 
-    // One part of the frame alone, from the current camera (for measurements).
-    enum class Part { Sky, Landscape, Penguin, ClearAndHud };
+    // One part of the frame as the frame draws it, from the current camera
+    // (for measurements): the clear, the penguin, the texts, the landscape, and
+    // the sky box, which needs the landscape's depths in place to be drawn as
+    // in the frame.
+    enum class Part { Clear, Penguin, Hud, Landscape, Sky };
     void drawPart(Part part)
     {
         w.makeCurrent();
         glLoadIdentity();
         gluLookAt(w.eyeX, w.eyeY, w.eyeZ, w.lookX, double(w.lookY) + 13, w.lookZ, 0, 5, 0);
         switch (part) {
-        case Part::Sky:
-        case Part::Landscape:
-            glPushMatrix();
-            glScalef(w.scaleX, w.scaleY, w.scaleZ);
-            glCallList(part == Part::Sky ? w.skyList : w.landscapeList);
-            glPopMatrix();
+        case Part::Clear:
+            glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
             break;
         case Part::Penguin:
             w.drawPenguin();
             break;
-        case Part::ClearAndHud:
-            glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        case Part::Hud:
             w.drawHud();
+            break;
+        case Part::Landscape:
+        case Part::Sky:
+            glPushMatrix();
+            glScalef(w.scaleX, w.scaleY, w.scaleZ);
+            if (part == Part::Landscape)
+                glCallList(w.landscapeList);
+            else
+                w.drawSkyBox();
+            glPopMatrix();
             break;
         }
     }
@@ -105,7 +128,7 @@ struct GameProbe {
     QImage frame()
     {
         w.makeCurrent();
-        w.resizeGL(w.width(), w.height());
+        resizeToWindow();
         w.paintGL();
         glFinish();
         return w.grabFrameBuffer();

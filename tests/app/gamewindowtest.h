@@ -1,4 +1,6 @@
-// A test fixture that opens the real game window, the name prompt answered.
+// A test fixture that opens the real game window, the name prompt answered,
+// its game clock driven by the test: it stands still unless `time` is moved,
+// so every timer event runs one tick.
 #pragma once
 
 #include "gameprobe.h"
@@ -18,6 +20,7 @@ protected:
         window->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
         probe = std::make_unique<GameProbe>(GameProbe{*window});
+        probe->driveClock(&time);
     }
 
     void press(int key) { pressKey(window.get(), key); }
@@ -28,6 +31,7 @@ protected:
         ASSERT_EQ(probe->state(), glWidget::Finished);
     }
 
+    DrivenTime time;
     std::unique_ptr<glWidget> window;
     std::unique_ptr<GameProbe> probe;
 };

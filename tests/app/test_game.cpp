@@ -281,6 +281,7 @@ TEST_F(Game, F2RestoresTheStartValuesAndRestartsCleanly)
     EXPECT_EQ(probe->heading(), 0.0f);
     EXPECT_EQ(GameProbe::steerAngle(), 0.0f);
     EXPECT_EQ(probe->speed(), 0.0f);
+    EXPECT_EQ(probe->ticksRun(), 0);
     EXPECT_EQ(GameProbe::fogEnabled(), fog);
     EXPECT_FALSE(probe->timer()->isActive());
 

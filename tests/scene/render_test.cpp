@@ -2,6 +2,7 @@
 // world scale, drawn into 640 x 480 pictures that are kept for people to look
 // at (build/scene-*.png).
 #include "glcontext.h"
+#include "recordedlists.h"
 
 #include "landscape.h"
 #include "skybox.h"
@@ -61,6 +62,16 @@ protected:
     // Without the sky box, what it would cover stays black.
     QImage render(float x, float z, const std::string& name, bool withSky = true)
     {
+        const QImage picture = draw(x, z, withSky ? skyList : 0, landscapeList);
+        if (name.empty())
+            return picture;
+        const std::string path = std::string(FLOERUSH_OUTPUT_DIR) + "/" + name;
+        EXPECT_TRUE(picture.save(QString::fromStdString(path))) << path;
+        return picture;
+    }
+
+    QImage draw(float x, float z, unsigned int skyList, unsigned int landscapeList)
+    {
         glEnable(GL_TEXTURE_2D);
         glEnable(GL_DEPTH_TEST);
         glDepthFunc(GL_LEQUAL);
@@ -77,17 +88,12 @@ protected:
         gluLookAt(eyeX, eyeY, eyeZ, lookX, lookY + 13, lookZ, 0, 5, 0);
         glPushMatrix();
         glScalef(10, 5, 10);
-        if (withSky)
+        if (skyList)
             glCallList(skyList);
         glCallList(landscapeList);
         glPopMatrix();
         glFinish();
-        const QImage picture = context.grab();
-        if (name.empty())
-            return picture;
-        const std::string path = std::string(FLOERUSH_OUTPUT_DIR) + "/" + name;
-        EXPECT_TRUE(picture.save(QString::fromStdString(path))) << path;
-        return picture;
+        return context.grab();
     }
 
     GlContext context{640, 480};
@@ -133,6 +139,25 @@ TEST_F(View, HalfWayDownTheRun)
     EXPECT_EQ(measure(terrainOnly, 0, 240, 640, 480).black, 0.0) << "the terrain fills the lower half";
     EXPECT_GT(all.red, 0.0) << "gates ahead";
     EXPECT_LT(all.black, 0.001);
+}
+
+// The lists bind pictures that were specified once; the lists first recorded
+// specified them again at every call. Both draw the same pixels, wherever the
+// camera stands and whichever list ran last.
+TEST_F(View, ListsDrawThePixelsOfTheListsFirstRecorded)
+{
+    const unsigned int recordedSky = recordedSkyList(sky), recordedLandscape = recordedLandscapeList(landscape);
+    const struct {
+        float x, z;
+    } places[] = {{617000, 91700}, {617300, 91750}, {617790, 91685}, {616150, 92550}, {617880, 90820}};
+    for (const auto& p : places) {
+        const QImage today = draw(p.x, p.z, skyList, landscapeList);
+        const QImage recorded = draw(p.x, p.z, recordedSky, recordedLandscape);
+        EXPECT_TRUE(today == recorded) << p.x << "," << p.z;
+        EXPECT_TRUE(draw(p.x, p.z, skyList, landscapeList) == recorded) << p.x << "," << p.z << " after the first";
+    }
+    glDeleteLists(recordedSky, 1);
+    glDeleteLists(recordedLandscape, 1);
 }
 
 } // namespace

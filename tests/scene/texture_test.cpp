@@ -1,13 +1,18 @@
-// Texture::create inside a display list: what OpenGL ends up holding.
+// Texture::create and the display lists that bind what it made: what OpenGL
+// ends up holding.
 #include "glcontext.h"
 #include "pictures.h"
 
+#include "landscape.h"
+#include "skybox.h"
 #include "tempdir.h"
 #include "texture.h"
 
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <functional>
 #include <vector>
 
 namespace {
@@ -16,12 +21,14 @@ class TextureTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(context.ok()); }
 
-    // Builds a list around create(), calls it, and leaves the texture bound.
+    // Fills the texture, records a list that binds it, calls the list, and
+    // leaves the texture bound.
     GLuint replay(Texture& texture, int calls = 1)
     {
+        texture.create();
         const GLuint list = glGenLists(1);
         glNewList(list, GL_COMPILE);
-        texture.create();
+        texture.bind();
         glEndList();
         for (int i = 0; i < calls; ++i)
             glCallList(list);
@@ -100,26 +107,86 @@ TEST_F(TextureTest, PictureBecomesATextureOfItsSizeWithItsTopRowAtTZero)
     EXPECT_EQ(filter, GL_LINEAR);
 }
 
-TEST_F(TextureTest, ReplayingTheListKeepsItsOneName)
+// An image put into a texture object after the list was built survives every
+// call of the list: the list binds, it does not specify the picture again.
+TEST_F(TextureTest, CreateFillsTheTextureAtOnceAndTheListOnlyBindsIt)
 {
     ASSERT_TRUE(writePicture(dir.path("p.bmp"), 4, 4, [](int, int) { return Rgb{1, 2, 3}; }));
-    Texture texture;
+    Texture texture, other;
     texture.image.load(dir.path("p.bmp").c_str());
+    other.create();
+    glBindTexture(GL_TEXTURE_2D, other.textureId);
+    texture.create();
+    GLint bound = 0;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+    EXPECT_EQ(GLuint(bound), other.textureId) << "create leaves the binding as it found it";
+    const GLuint name = texture.textureId;
+    ASSERT_NE(name, 0u);
+    glBindTexture(GL_TEXTURE_2D, name);
+    EXPECT_EQ(level0(GL_TEXTURE_WIDTH), 4);
+
     const GLuint list = glGenLists(1);
     glNewList(list, GL_COMPILE);
-    texture.create();
+    texture.bind();
     glEndList();
-    const GLuint name = texture.textureId;
-    // The name exists as soon as the list is built, the image only once it runs.
-    EXPECT_NE(name, 0u);
+    const uint8_t texel[4] = {9, 9, 9, 9};
+    glTexImage2D(GL_TEXTURE_2D, 0, 3, 1, 1, 0, GL_BGR_EXT, GL_UNSIGNED_BYTE, texel);
+    glBindTexture(GL_TEXTURE_2D, 0);
     glCallList(list);
     glCallList(list);
     EXPECT_EQ(texture.textureId, name);
-    GLint bound = 0;
     glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
     EXPECT_EQ(GLuint(bound), name);
-    EXPECT_EQ(level0(GL_TEXTURE_WIDTH), 4);
+    EXPECT_EQ(level0(GL_TEXTURE_WIDTH), 1);
     glDeleteLists(list, 1);
+}
+
+// The sky box and the landscape fill their textures while they build their
+// lists, names in drawing order, and the lists only bind them.
+TEST_F(TextureTest, OwnersFillTheirTexturesOnceAndTheirListsOnlyBindThem)
+{
+    std::filesystem::create_directory(dir.path("data"));
+    for (const char* name : {"f", "l", "r", "b", "u", "sand1"})
+        ASSERT_TRUE(writePicture(dir.path(std::string("data/") + name + ".bmp"), 8, 8, [](int, int) { return Rgb{5, 6, 7}; }))
+            << name;
+    WorkingDirectory into(dir.root());
+    SkyBox sky;
+    Landscape ground;
+    const struct {
+        const char* owner;
+        std::function<unsigned int()> build;
+        std::vector<const Texture*> drawingOrder;
+    } owners[] = {
+        {"sky box", [&] { return sky.buildList(); },
+         {&sky.faces[0], &sky.faces[2], &sky.faces[1], &sky.faces[3], &sky.faces[4]}},
+        {"landscape", [&] { return ground.buildList(); }, {ground.sand}},
+    };
+    const uint8_t texel[4] = {9, 9, 9, 9};
+    for (const auto& o : owners) {
+        SCOPED_TRACE(o.owner);
+        glBindTexture(GL_TEXTURE_2D, 0);
+        const unsigned int list = o.build();
+        GLint bound = -1;
+        glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+        EXPECT_EQ(bound, 0);
+        GLuint previous = 0;
+        for (const Texture* t : o.drawingOrder) {
+            EXPECT_GT(t->textureId, previous);
+            previous = t->textureId;
+            glBindTexture(GL_TEXTURE_2D, t->textureId);
+            EXPECT_EQ(level0(GL_TEXTURE_WIDTH), 8) << "filled before the list ever ran";
+            glTexImage2D(GL_TEXTURE_2D, 0, 3, 1, 1, 0, GL_BGR_EXT, GL_UNSIGNED_BYTE, texel);
+        }
+        glBindTexture(GL_TEXTURE_2D, 0);
+        glCallList(list);
+        glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+        EXPECT_EQ(GLuint(bound), o.drawingOrder.back()->textureId);
+        for (const Texture* t : o.drawingOrder) {
+            glBindTexture(GL_TEXTURE_2D, t->textureId);
+            EXPECT_EQ(level0(GL_TEXTURE_WIDTH), 1) << "the list specified no image";
+        }
+        glDeleteLists(list, 1);
+    }
 }
 
 TEST_F(TextureTest, MissingPictureGivesAnEmptyTextureThatShowsTheCurrentColour)
