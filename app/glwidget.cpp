@@ -278,6 +278,10 @@ void glWidget::paintGL()
     drawPenguin();
     // Drawn before the scenery: the texts lie at half depth, nearer than any of it.
     drawHud();
+    // Mesa keeps bitmaps to draw them later, with the texture bound by then;
+    // its llvmpipe driver crashes when that is the 0 x 0 texture of an
+    // unreadable picture (the sky box's first face). Hand the texts over now.
+    glFlush();
 
     glPushMatrix();
     glScalef(scaleX, scaleY, scaleZ);

@@ -36,6 +36,9 @@ struct GameProbe {
     int shownSeconds() const { return w.seconds; }
     int shownMilliseconds() const { return w.milliseconds; }
 
+    // The pictures: the sky box's faces (front, left, right, back, top), then the ground.
+    const Texture& picture(int i) const { return i < 5 ? w.skyBox.faces[i] : *w.landscape.sand; }
+
     static float steerAngle() { return glWidget::steerAngle; }
     static void setSteerAngle(float a) { glWidget::steerAngle = a; }
     static bool fogEnabled() { return glWidget::fogEnabled; }
