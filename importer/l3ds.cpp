@@ -313,6 +313,24 @@ int64_t L3DS::FindName(NameIndex& index, const std::vector<T>& list, const char*
 // ---------------------------------------------------------------------------
 // Primitive reads.
 
+// A read of `size` bytes succeeds while position + size < bufferSize, and a
+// failed one leaves position where it is: of `count` such reads in a row, the
+// first (bufferSize - 1 - position) / size succeed and the others give 0.
+L3DS::Run L3DS::StartRun(uint32_t count, uint32_t size) const
+{
+    Run run{buffer + position, 0, count, size};
+    if (buffer && uint64_t(position) + size < bufferSize)
+        run.fitting = uint32_t(std::min<uint64_t>(count, (bufferSize - 1 - uint64_t(position)) / size));
+    return run;
+}
+
+void L3DS::EndRun(const Run& run)
+{
+    position += run.fitting * run.size;
+    if (run.fitting < run.count)
+        endOfData = true;
+}
+
 bool L3DS::Fits(uint32_t count, uint32_t size) const
 {
     return buffer && bufferSize != 0 && uint64_t(position) + uint64_t(count) * size < bufferSize;
@@ -556,12 +574,10 @@ void L3DS::ReadMesh(const LChunkInfo& chunk)
                     v[i] = {lef(p), lef(p + 4), lef(p + 8), 1.0f};
                 position += 12 * n;
             } else {
-                for (uint32_t i = 0; i < n; ++i) {
-                    const float x = ReadFloat();
-                    const float y = ReadFloat();
-                    const float z = ReadFloat();
-                    v[i] = {x, y, z, 1.0f};
-                }
+                const Run floats = StartRun(3 * n, 4);
+                for (uint32_t i = 0; i < n; ++i)
+                    v[i] = {floats.f(3 * i), floats.f(3 * i + 1), floats.f(3 * i + 2), 1.0f};
+                EndRun(floats);
             }
             break;
         }
@@ -578,12 +594,10 @@ void L3DS::ReadMesh(const LChunkInfo& chunk)
                     t[i] = {lef(p), lef(p + 4)};
                 position += 8 * n;
             } else {
-                for (uint32_t i = 0; i < n; ++i) {
-                    const float u = ReadFloat();
-                    const float v = ReadFloat();
-                    if (i < count)
-                        t[i] = {u, v};
-                }
+                const Run floats = StartRun(2 * n, 4);
+                for (uint32_t i = 0; i < kept; ++i)
+                    t[i] = {floats.f(2 * i), floats.f(2 * i + 1)};
+                EndRun(floats);
             }
             break;
         }
@@ -627,15 +641,16 @@ void L3DS::ReadFaceList(LMesh& mesh, const LChunkInfo& chunk)
         }
         position += 8 * n;
     } else {
+        const Run shorts = StartRun(4 * n, 2);
         for (uint32_t i = 0; i < n; ++i) {
             LFaceRecord f = {};
-            f.a = ReadShort();
-            f.b = ReadShort();
-            f.c = ReadShort();
-            ReadShort();  // flags: consumed, not kept
+            f.a = shorts.u16(4 * i);
+            f.b = shorts.u16(4 * i + 1);
+            f.c = shorts.u16(4 * i + 2);  // then the flags: consumed, not kept
             f.smoothingGroup = 1;
             faces[i] = f;
         }
+        EndRun(shorts);
     }
 
     WalkSubChunks(chunk, [&](const LChunkInfo& s) {
@@ -654,11 +669,13 @@ void L3DS::ReadFaceList(LMesh& mesh, const LChunkInfo& chunk)
             if (!budget.TakeWork(m))
                 break;
             const uint32_t triangleCount = mesh.GetTriangleCount();
+            const Run indices = StartRun(m, 2);
             for (uint32_t j = 0; j < m; ++j) {
-                const uint32_t face = ReadShort();
+                const uint32_t face = indices.u16(j);
                 if (face < triangleCount)
                     mesh.faceRecords[face].materialId = id;
             }
+            EndRun(indices);
             break;
         }
         case kSmoothGroup: {
@@ -672,8 +689,10 @@ void L3DS::ReadFaceList(LMesh& mesh, const LChunkInfo& chunk)
                     records[i].smoothingGroup = le32(p);
                 position += 4 * count;
             } else {
+                const Run ints = StartRun(count, 4);
                 for (uint32_t i = 0; i < count; ++i)
-                    records[i].smoothingGroup = ReadInt();
+                    records[i].smoothingGroup = ints.u32(i);
+                EndRun(ints);
             }
             break;
         }

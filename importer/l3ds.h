@@ -28,7 +28,7 @@
 //
 // Any file may be loaded: a load of an n-byte file costs at most
 //  - kMemoryFloor + kMemoryPerByte * n bytes of memory held at any moment
-//    (64 MiB + 64 n; LoadFile's copy of the file aside): the scene lists and
+//    (16 MiB + 64 n; LoadFile's copy of the file aside): the scene lists and
 //    all that post-processing builds (adjacency lists, vertex copies, working
 //    lists), each heap block with the allocator's overhead;
 //  - kWorkFloor + kWorkPerByte * n element operations (4 Mi + 16 n): an
@@ -40,6 +40,9 @@
 // load that would go past either stops, and LoadFile/LoadMemory return false
 // with the lists empty. Counts that a file claims beyond its own bytes still
 // read as zeros (a truncated file keeps loading); only the budget refuses.
+// The floors leave room for what a file cut short inside a mesh still
+// claims: a mesh of 65,535 vertices and faces of its own, post-processing
+// included, takes under 10 MiB and 2 Mi operations.
 // Real files stay far below both: an element takes 2 to 20 bytes on disk,
 // about 60 bytes in memory with its vertex copies, and a few dozen operations
 // at most. Name look-ups (face groups to materials, keyframer nodes to meshes)
@@ -54,6 +57,7 @@
 #include "lobjects.h"
 
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 // One chunk as found in the buffer.
@@ -65,7 +69,7 @@ struct LChunkInfo {
 
 class L3DS : public LImporter {
 public:
-    static constexpr uint64_t kMemoryFloor = uint64_t(64) << 20;
+    static constexpr uint64_t kMemoryFloor = uint64_t(16) << 20;
     static constexpr uint64_t kMemoryPerByte = 64;
     static constexpr uint64_t kWorkFloor = uint64_t(4) << 20;
     static constexpr uint64_t kWorkPerByte = 16;
@@ -139,6 +143,33 @@ private:
     static bool ChunkOk(const LChunkInfo& h) { return h.start >= 6 && h.end >= h.start; }
     // Bulk reads: true when count items of size bytes fit (strict bound).
     bool Fits(uint32_t count, uint32_t size) const;
+    // count reads of one size in a row, as the primitive reads would make
+    // them, without a call per value: value k is read from the data when it
+    // fits and is 0 otherwise. EndRun advances position past the values read
+    // and sets endOfData when some did not fit.
+    struct Run {
+        const uint8_t* data;
+        uint32_t fitting;
+        uint32_t count;
+        uint32_t size;
+        uint16_t u16(uint32_t k) const { return k < fitting ? uint16_t(data[2 * k] | (data[2 * k + 1] << 8)) : 0; }
+        uint32_t u32(uint32_t k) const
+        {
+            if (k >= fitting)
+                return 0;
+            const uint8_t* p = data + 4 * k;
+            return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+        }
+        float f(uint32_t k) const
+        {
+            const uint32_t bits = u32(k);
+            float value;
+            std::memcpy(&value, &bits, 4);
+            return value;
+        }
+    };
+    Run StartRun(uint32_t count, uint32_t size) const;
+    void EndRun(const Run& run);
     void ReadTrackFirstKey(int floats);
     // The reader's allocations and loops, inside the budget.
     bool SizeVertexArrays(LMesh& mesh, uint32_t n);
