@@ -45,9 +45,11 @@
 // included, takes under 10 MiB and 2 Mi operations.
 // Real files stay far below both: an element takes 2 to 20 bytes on disk,
 // about 60 bytes in memory with its vertex copies, and a few dozen operations
-// at most. Name look-ups (face groups to materials, keyframer nodes to meshes)
-// go through sorted indexes built once per load, so they cost log n each and
-// give what FindMaterial/FindMesh give: the first in list order.
+// at most (the assimp test models and the game's penguin take at most 6.1
+// bytes and 1.3 operations per byte of file). Name look-ups (face groups to
+// materials, keyframer nodes to meshes) go through sorted indexes built once
+// per load, so they cost log n each and give what FindMaterial/FindMesh
+// give: the first in list order.
 //
 // No exception leaves a load: an allocation that fails inside the budget
 // (the system itself out of memory) makes it return false with the lists

@@ -192,14 +192,15 @@ TEST(LoadBudget, HostileFilesStayWithinTheBound)
     }
 }
 
-// Under an address-space limit, allocations fail inside the budget: both
-// entries report false with the lists empty, and the process goes on.
+// Under an address-space limit, allocations fail inside the budget (which
+// is not exceeded): both entries report false with the lists empty, and the
+// process goes on.
 TEST(LoadBudget, AllocationFailureIsReportedAsFalse)
 {
     if (kSanitized)
         GTEST_SKIP() << "the sanitizer's allocator reports failed allocations itself";
     TempDir dir;
-    const Bytes bomb = claimingObjects(100);
+    const Bytes bomb = claimingObjects(2000);
     ASSERT_TRUE(filewriters::writeFile(dir.path("bomb.3ds"), bomb));
     const std::string path = dir.path("bomb.3ds");
     EXPECT_EXIT(
@@ -211,13 +212,14 @@ TEST(LoadBudget, AllocationFailureIsReportedAsFalse)
             if (!f || std::fscanf(f, "%ld", &pages) != 1)
                 std::_Exit(5);
             std::fclose(f);
-            limit.rlim_cur = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + 24 * kMiB;
+            limit.rlim_cur = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + 8 * kMiB;
             if (setrlimit(RLIMIT_AS, &limit) != 0)
                 std::_Exit(6);
             L3DS importer;
-            if (importer.LoadFile(path.c_str()) || importer.GetMeshCount() != 0)
+            if (importer.LoadFile(path.c_str()) || importer.GetMeshCount() != 0 ||
+                importer.LastLoadCost().Exceeded())
                 std::_Exit(3);
-            if (load(importer, bomb) || importer.GetMeshCount() != 0)
+            if (load(importer, bomb) || importer.GetMeshCount() != 0 || importer.LastLoadCost().Exceeded())
                 std::_Exit(4);
             std::fprintf(stderr, "refused");
             std::_Exit(0);
