@@ -331,7 +331,7 @@ extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t max
             changed |= edit(tree, rng, maxSize);
         const Bytes out = tree.bytes();
         if (changed && out.size() <= maxSize) {
-            std::memcpy(data, out.data(), out.size());
+            std::copy(out.begin(), out.end(), data);
             return out.size();
         }
     }
@@ -357,6 +357,6 @@ extern "C" size_t LLVMFuzzerCustomCrossOver(const uint8_t* data1, size_t size1, 
     const Bytes bytes = first.bytes();
     if (bytes.size() > maxOutSize)
         return 0;
-    std::memcpy(out, bytes.data(), bytes.size());
+    std::copy(bytes.begin(), bytes.end(), out);
     return bytes.size();
 }
