@@ -109,7 +109,7 @@ public:
     void GiveMemory(uint64_t bytes) { m_held -= bytes < m_held ? bytes : m_held; }
     bool TakeWork(uint64_t operations)
     {
-        if (operations > m_workLeft)  // 0 once the budget is exceeded
+        if (operations > m_workLeft || (operations == 0 && m_exceeded))  // m_workLeft is 0 once exceeded
             return Refuse();
         m_workLeft -= operations;
         return true;

@@ -131,6 +131,8 @@ TEST(LoadBudget, AccountsAndRefusesForGood)
     EXPECT_EQ(budget.Work(), 10u);
     budget.GiveMemory(budget.MemoryHeld());
     EXPECT_FALSE(budget.TakeMemory(1));  // a refused budget stays refused
+    EXPECT_FALSE(budget.TakeWork(0));
+    EXPECT_FALSE(budget.TakeMemory(0));
     EXPECT_FALSE(budget.Reserve(list, 1000));
     EXPECT_EQ(list.capacity(), 200u);
 
