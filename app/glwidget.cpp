@@ -394,7 +394,8 @@ void glWidget::drawHud()
     // Mesa holds bitmaps back and draws them at the next draw, under the
     // texture bound by then. Handed over now, the texts take the texture bound
     // while they were drawn: the sand that the last frame's landscape left,
-    // or none before the first frame's.
+    // or none before the first frame's. (Held back, they would meet the 0 x 0
+    // texture of an unreadable sky picture, on which llvmpipe crashes.)
     glFlush();
 }
 

@@ -1,6 +1,7 @@
 // The 3DS file reader: file structure, meshes, keyframer, materials, lights, cameras.
 #include "l3ds.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -86,15 +87,17 @@ enum : uint16_t {
     kFloatPercentage = 0x0031,
 };
 
-// FindMesh / FindMaterial for a C string, without making a std::string of it.
-template <class T>
-const T* FindByName(const std::vector<T>& list, const char* name)
+// ceil(log2(n)) + 1: the comparisons of a binary search among n entries.
+uint64_t searchSteps(uint64_t n)
 {
-    for (const T& item : list)
-        if (item.GetName().compare(name) == 0)
-            return &item;
-    return nullptr;
+    uint64_t steps = 1;
+    while ((uint64_t(1) << (steps - 1)) < n)
+        ++steps;
+    return steps;
 }
+
+// std::string keeps up to 15 characters in place; longer ones take a block.
+constexpr size_t kShortString = 15;
 
 } // namespace
 
@@ -188,7 +191,21 @@ bool L3DS::LoadMemory(const void* data, uint32_t size)
     bufferSize = size;
     position = 0;
     endOfData = false;
-    const bool ok = ParseScene();
+    budget = LoadBudget(size);
+    bool ok = false;
+    try {
+        ok = ParseScene() && !budget.Exceeded();
+    } catch (...) {
+        // Nothing on the load path throws but an allocation, and the budget
+        // keeps those within bounds: the system itself is out of memory.
+        ok = false;
+    }
+    if (!ok) {
+        Clear();
+        postProcessLevel = level;
+    }
+    materialIndex = NameIndex();
+    meshIndex = NameIndex();
     buffer = nullptr;
     bufferSize = 0;
     position = 0;
@@ -197,7 +214,122 @@ bool L3DS::LoadMemory(const void* data, uint32_t size)
 }
 
 // ---------------------------------------------------------------------------
+// The budget.
+
+// The lists of a mesh that is still being read have one capacity, and
+// empty lists none: resizing them allocates exactly n elements each.
+bool L3DS::SizeVertexArrays(LMesh& mesh, uint32_t n)
+{
+    const uint32_t count = mesh.GetVertexCount();
+    if (n > count && !budget.TakeWork(5 * uint64_t(n - count)))
+        return false;
+    constexpr uint64_t kVertexBytes = sizeof(LVec4) + 3 * sizeof(LVec3) + sizeof(LVec2);
+    if (n > 0 && mesh.vertices.capacity() == 0) {
+        if (!budget.TakeMemory(5 * LBudget::BlockBytes(0) + kVertexBytes * n))
+            return false;
+    } else if (!budget.Reserve(mesh.vertices, n) || !budget.Reserve(mesh.normals, n) ||
+               !budget.Reserve(mesh.texCoords, n) || !budget.Reserve(mesh.tangents, n) ||
+               !budget.Reserve(mesh.binormals, n)) {
+        return false;
+    }
+    mesh.SetVertexArraySize(n);
+    return true;
+}
+
+bool L3DS::SizeTriangleArrays(LMesh& mesh, uint32_t n)
+{
+    const uint32_t count = mesh.GetTriangleCount();
+    if (n > count && !budget.TakeWork(2 * uint64_t(n - count)))
+        return false;
+    if (n > 0 && mesh.faceRecords.capacity() == 0) {
+        if (!budget.TakeMemory(2 * LBudget::BlockBytes(0) + (sizeof(LIndexTriangle) + sizeof(LFaceRecord)) * n))
+            return false;
+    } else if (!budget.Reserve(mesh.triangles, n) || !budget.Reserve(mesh.faceRecords, n)) {
+        return false;
+    }
+    mesh.SetTriangleArraySize(n);
+    return true;
+}
+
+bool L3DS::TakeName(size_t length)
+{
+    return length <= kShortString || budget.TakeMemory(LBudget::BlockBytes(length + 1));
+}
+
+// Reserves the elements a first walk counted when the budget allows them;
+// otherwise the list grows as its elements come (some counted blocks yield
+// none), so that only the elements really made are paid for.
+template <class T>
+bool L3DS::MakeRoom(std::vector<T>& list, size_t counted)
+{
+    if (LBudget::BlockBytes(uint64_t(counted) * sizeof(T)) <= budget.MemoryLimit() - budget.MemoryHeld())
+        return budget.Reserve(list, counted);
+    return true;
+}
+
+// Only names of at most longestName characters can match a look-up, which
+// reads at most that many: the others stay out of the index.
+template <class T>
+bool L3DS::BuildIndex(NameIndex& index, const std::vector<T>& list, size_t longestName)
+{
+    index.built = true;
+    size_t n = 0;
+    for (const T& item : list)
+        if (item.GetName().size() <= longestName)
+            ++n;
+    if (!budget.TakeWork(list.size() + n * searchSteps(n)) || !budget.Reserve(index.entries, n))
+        return false;
+    for (size_t i = 0; i < list.size(); ++i)
+        if (list[i].GetName().size() <= longestName)
+            index.entries.push_back({list[i].GetName(), uint32_t(i)});
+    std::sort(index.entries.begin(), index.entries.end(), [](const NameIndex::Entry& a, const NameIndex::Entry& b) {
+        return a.name < b.name || (a.name == b.name && a.position < b.position);
+    });
+    return true;
+}
+
+template <class T>
+int64_t L3DS::FindName(NameIndex& index, const std::vector<T>& list, const char* name, size_t longestName)
+{
+    if (list.size() <= kScanLimit) {
+        if (!budget.TakeWork(list.size()))
+            return -1;
+        for (size_t i = 0; i < list.size(); ++i)
+            if (list[i].GetName().compare(name) == 0)
+                return int64_t(i);
+        return -1;
+    }
+    if ((!index.built && !BuildIndex(index, list, longestName)) ||
+        !budget.TakeWork(searchSteps(index.entries.size())))
+        return -1;
+    const std::string_view key(name);
+    const auto found = std::lower_bound(index.entries.begin(), index.entries.end(), key,
+                                        [](const NameIndex::Entry& e, std::string_view k) { return e.name < k; });
+    if (found == index.entries.end() || found->name != key)
+        return -1;
+    return found->position;  // the first of its name: entries of one name are in list order
+}
+
+// ---------------------------------------------------------------------------
 // Primitive reads.
+
+// A read of `size` bytes succeeds while position + size < bufferSize, and a
+// failed one leaves position where it is: of `count` such reads in a row, the
+// first (bufferSize - 1 - position) / size succeed and the others give 0.
+L3DS::Run L3DS::StartRun(uint32_t count, uint32_t size) const
+{
+    Run run{buffer + position, 0, count, size};
+    if (buffer && uint64_t(position) + size < bufferSize)
+        run.fitting = uint32_t(std::min<uint64_t>(count, (bufferSize - 1 - uint64_t(position)) / size));
+    return run;
+}
+
+void L3DS::EndRun(const Run& run)
+{
+    position += run.fitting * run.size;
+    if (run.fitting < run.count)
+        endOfData = true;
+}
 
 bool L3DS::Fits(uint32_t count, uint32_t size) const
 {
@@ -295,7 +427,7 @@ void L3DS::Seek(uint32_t offset)
 
 bool L3DS::FindChunk(LChunkInfo& target, const LChunkInfo& parent)
 {
-    if (position >= parent.end)
+    if (position >= parent.end || !budget.TakeWork(1))
         return false;
     LChunkInfo h = NextHeader();
     for (;;) {
@@ -306,7 +438,7 @@ bool L3DS::FindChunk(LChunkInfo& target, const LChunkInfo& parent)
         if (h.end > parent.end)
             return false;
         Seek(h.end);
-        if (h.end >= parent.end)
+        if (h.end >= parent.end || !budget.TakeWork(1))
             return false;
         h = NextHeader();
     }
@@ -318,14 +450,18 @@ bool L3DS::FindChunk(LChunkInfo& target, const LChunkInfo& parent)
 template <class Handler>
 void L3DS::WalkSubChunks(const LChunkInfo& c, Handler&& handle)
 {
+    if (!budget.TakeWork(1))
+        return;
     LChunkInfo s = NextHeader();
     // A broken header (length below 6, or cut by the end of the data) ends the
     // walk; every header that passes lies strictly after the previous one.
+    // Headers count as work: a chunk's end is not bounded by its parent's, so
+    // the walks of neighbouring chunks can cover the same headers.
     while (ChunkOk(s) && s.end <= c.end) {
         if (!handle(s))
             return;
         Seek(s.end);
-        if (s.end >= c.end)
+        if (s.end >= c.end || !budget.TakeWork(1))
             return;
         s = NextHeader();
     }
@@ -345,7 +481,7 @@ bool L3DS::ParseScene()
         return false;
 
     // Materials first, so that every face list finds them. (A first walk
-    // counts them, so that the list of these large records never regrows.)
+    // counts them, so that the list of these large records need not regrow.)
     LChunkInfo material;
     material.id = kMaterial;
     size_t materialCount = 0;
@@ -354,7 +490,8 @@ bool L3DS::ParseScene()
         ++materialCount;
         Seek(material.end);
     }
-    materials.reserve(materialCount);
+    if (!MakeRoom(materials, materialCount))
+        return false;
     Seek(editor.start);
     while (FindChunk(material, editor)) {
         ReadMaterial(material);
@@ -370,7 +507,8 @@ bool L3DS::ParseScene()
         ++objectCount;
         Seek(object.end);
     }
-    meshes.reserve(objectCount);
+    if (!MakeRoom(meshes, objectCount))
+        return false;
     Seek(editor.start);
     while (FindChunk(object, editor)) {
         ReadString(objectName, 99);
@@ -406,36 +544,20 @@ bool L3DS::ParseScene()
     }
 
     for (LMesh& mesh : meshes)
-        PostProcess(mesh);
+        if (!PostProcess(mesh))
+            return false;
 
     position = 0;
     objectName[0] = 0;
     return true;
 }
 
-void L3DS::PostProcess(LMesh& mesh) const
-{
-    switch (postProcessLevel) {
-    case 0:
-        mesh.TransformVertices();
-        mesh.RemoveInvalidFaces();
-        mesh.CopyFaceCorners();
-        break;
-    case 1:
-        mesh.CalcNormals(false);
-        break;
-    case 2:
-        mesh.CalcNormalsAndTextureSpace();  // == CalcNormals(true); CalcTextureSpace();
-        break;
-    default:
-        mesh.RemoveInvalidFaces();
-        mesh.CopyFaceCorners();
-        break;
-    }
-}
+bool L3DS::PostProcess(LMesh& mesh) { return mesh.PostProcess(postProcessLevel, budget); }
 
 void L3DS::ReadMesh(const LChunkInfo& chunk)
 {
+    if (!budget.Grow(meshes) || !TakeName(std::strlen(objectName)))
+        return;
     LMesh mesh;
     mesh.SetName(objectName);
     Seek(chunk.start);
@@ -443,7 +565,8 @@ void L3DS::ReadMesh(const LChunkInfo& chunk)
         switch (s.id) {
         case kVertexList: {
             const uint32_t n = ReadShort();
-            mesh.SetVertexArraySize(n);
+            if (!SizeVertexArrays(mesh, n) || !budget.TakeWork(n))
+                return false;
             LVec4* v = mesh.vertices.data();
             if (Fits(n, 12)) {
                 const uint8_t* p = buffer + position;
@@ -451,19 +574,17 @@ void L3DS::ReadMesh(const LChunkInfo& chunk)
                     v[i] = {lef(p), lef(p + 4), lef(p + 8), 1.0f};
                 position += 12 * n;
             } else {
-                for (uint32_t i = 0; i < n; ++i) {
-                    const float x = ReadFloat();
-                    const float y = ReadFloat();
-                    const float z = ReadFloat();
-                    v[i] = {x, y, z, 1.0f};
-                }
+                const Run floats = StartRun(3 * n, 4);
+                for (uint32_t i = 0; i < n; ++i)
+                    v[i] = {floats.f(3 * i), floats.f(3 * i + 1), floats.f(3 * i + 2), 1.0f};
+                EndRun(floats);
             }
             break;
         }
         case kMapList: {
             const uint32_t n = ReadShort();
-            if (mesh.GetVertexCount() == 0)
-                mesh.SetVertexArraySize(n);
+            if ((mesh.GetVertexCount() == 0 && !SizeVertexArrays(mesh, n)) || !budget.TakeWork(n))
+                return false;
             const uint32_t count = mesh.GetVertexCount();
             const uint32_t kept = n < count ? n : count;
             LVec2* t = mesh.texCoords.data();
@@ -473,12 +594,10 @@ void L3DS::ReadMesh(const LChunkInfo& chunk)
                     t[i] = {lef(p), lef(p + 4)};
                 position += 8 * n;
             } else {
-                for (uint32_t i = 0; i < n; ++i) {
-                    const float u = ReadFloat();
-                    const float v = ReadFloat();
-                    if (i < count)
-                        t[i] = {u, v};
-                }
+                const Run floats = StartRun(2 * n, 4);
+                for (uint32_t i = 0; i < kept; ++i)
+                    t[i] = {floats.f(2 * i), floats.f(2 * i + 1)};
+                EndRun(floats);
             }
             break;
         }
@@ -496,7 +615,7 @@ void L3DS::ReadMesh(const LChunkInfo& chunk)
         default:
             break;
         }
-        return true;
+        return !budget.Exceeded();
     });
     meshes.push_back(std::move(mesh));
 }
@@ -507,7 +626,8 @@ void L3DS::ReadFaceList(LMesh& mesh, const LChunkInfo& chunk)
         return;
     Seek(chunk.start);
     const uint32_t n = ReadShort();
-    mesh.SetTriangleArraySize(n);
+    if (!SizeTriangleArrays(mesh, n) || !budget.TakeWork(n))
+        return;
     LFaceRecord* faces = mesh.faceRecords.data();
     if (Fits(n, 8)) {
         const uint8_t* p = buffer + position;
@@ -521,15 +641,16 @@ void L3DS::ReadFaceList(LMesh& mesh, const LChunkInfo& chunk)
         }
         position += 8 * n;
     } else {
+        const Run shorts = StartRun(4 * n, 2);
         for (uint32_t i = 0; i < n; ++i) {
             LFaceRecord f = {};
-            f.a = ReadShort();
-            f.b = ReadShort();
-            f.c = ReadShort();
-            ReadShort();  // flags: consumed, not kept
+            f.a = shorts.u16(4 * i);
+            f.b = shorts.u16(4 * i + 1);
+            f.c = shorts.u16(4 * i + 2);  // then the flags: consumed, not kept
             f.smoothingGroup = 1;
             faces[i] = f;
         }
+        EndRun(shorts);
     }
 
     WalkSubChunks(chunk, [&](const LChunkInfo& s) {
@@ -537,22 +658,30 @@ void L3DS::ReadFaceList(LMesh& mesh, const LChunkInfo& chunk)
         case kFaceMaterial: {
             char materialName[20];
             ReadString(materialName, 20);
-            const LMaterial* material = FindByName(materials, materialName);
-            if (!material)
+            const int64_t found = FindName(materialIndex, materials, materialName, sizeof materialName - 1);
+            if (found < 0)
                 break;  // unknown material: the group is skipped
-            const uint32_t id = material->id;
+            const uint32_t id = materials[size_t(found)].id;
+            if (!budget.Grow(mesh.materials))
+                break;
             mesh.AddMaterial(id);
             const uint32_t m = ReadShort();
+            if (!budget.TakeWork(m))
+                break;
             const uint32_t triangleCount = mesh.GetTriangleCount();
+            const Run indices = StartRun(m, 2);
             for (uint32_t j = 0; j < m; ++j) {
-                const uint32_t face = ReadShort();
+                const uint32_t face = indices.u16(j);
                 if (face < triangleCount)
                     mesh.faceRecords[face].materialId = id;
             }
+            EndRun(indices);
             break;
         }
         case kSmoothGroup: {
             const uint32_t count = mesh.GetTriangleCount();
+            if (!budget.TakeWork(count))
+                break;
             LFaceRecord* records = mesh.faceRecords.data();
             if (Fits(count, 4)) {
                 const uint8_t* p = buffer + position;
@@ -560,15 +689,17 @@ void L3DS::ReadFaceList(LMesh& mesh, const LChunkInfo& chunk)
                     records[i].smoothingGroup = le32(p);
                 position += 4 * count;
             } else {
+                const Run ints = StartRun(count, 4);
                 for (uint32_t i = 0; i < count; ++i)
-                    records[i].smoothingGroup = ReadInt();
+                    records[i].smoothingGroup = ints.u32(i);
+                EndRun(ints);
             }
             break;
         }
         default:
             break;
         }
-        return true;
+        return !budget.Exceeded();
     });
 }
 
@@ -599,7 +730,7 @@ void L3DS::ReadKeyframeNode(const LChunkInfo& chunk)
         return;
     char nodeName[19];
     ReadString(nodeName, 19);
-    if (!FindByName(meshes, nodeName))
+    if (FindName(meshIndex, meshes, nodeName, sizeof nodeName - 1) < 0)
         return;
 
     Seek(chunk.start);
@@ -703,6 +834,8 @@ void L3DS::ReadMaterial(const LChunkInfo& chunk)
 {
     // Built in place at the end of the list (the record is large) and taken
     // out again if it is dropped, which leaves no trace, as a local would.
+    if (!budget.Grow(materials))
+        return;
     materials.emplace_back();
     LMaterial& material = materials.back();
     bool dropped = false;
@@ -711,7 +844,8 @@ void L3DS::ReadMaterial(const LChunkInfo& chunk)
         switch (s.id) {
         case kMatName: {
             char name[30];
-            ReadString(name, 30);
+            if (!TakeName(size_t(ReadString(name, 30))))
+                return false;
             material.SetName(name);
             break;
         }
@@ -784,6 +918,8 @@ void L3DS::ReadMaterial(const LChunkInfo& chunk)
 
 void L3DS::ReadLight(const LChunkInfo& chunk)
 {
+    if (!budget.Grow(lights) || !TakeName(std::strlen(objectName)))
+        return;
     LLight light;
     light.SetName(objectName);
     light.position.x = ReadFloat();
@@ -821,6 +957,8 @@ void L3DS::ReadLight(const LChunkInfo& chunk)
 
 void L3DS::ReadCamera(const LChunkInfo& chunk)
 {
+    if (!budget.Grow(cameras) || !TakeName(std::strlen(objectName)))
+        return;
     LCamera camera;
     camera.SetName(objectName);
     camera.position.x = ReadFloat();

@@ -15,7 +15,6 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
-#include <unordered_map>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -217,46 +216,103 @@ struct Adjacency {
     }
 };
 
+// What a list's buffer was charged to a budget.
+template <class T>
+uint64_t bytesOf(const std::vector<T>& list)
+{
+    return list.capacity() ? LBudget::BlockBytes(uint64_t(list.capacity()) * sizeof(T)) : 0;
+}
+
 // Groups the smoothing-group values of one vertex's faces by first
-// appearance. A short linear list serves the usual handful of groups; a hash
-// map takes over when a vertex has many, so no vertex costs quadratic time.
-class GroupIndex {
+// appearance: group[k] becomes the rank, in order of first appearance, of
+// entry k's value among the distinct values. A short linear list serves the
+// usual handful of values; past kLinearLimit of them the entries are sorted
+// instead (by value, then position), which costs n log n whatever the values
+// are, where a hash table could be made to collide.
+class Grouping {
 public:
-    void reset(uint32_t first)
+    static constexpr uint32_t kLinearLimit = 16;
+
+    // Work counted per entry, the linear search included.
+    static constexpr uint64_t kWorkPerEntry = kLinearLimit;
+
+    // values and group hold n entries; returns the number of groups, or 0
+    // when the budget refuses the sort.
+    uint32_t assign(const uint32_t* values, uint32_t* group, uint32_t n, LBudget& budget)
     {
-        m_values.clear();
-        m_values.push_back(first);
-        m_useMap = false;
-    }
-    uint32_t indexOf(uint32_t value)
-    {
-        if (!m_useMap) {
-            const uint32_t n = uint32_t(m_values.size());
-            for (uint32_t k = 0; k < n; ++k)
-                if (m_values[k] == value)
-                    return k;
-            m_values.push_back(value);
-            if (m_values.size() > kLinearLimit) {
-                m_useMap = true;
-                m_map.clear();
-                for (uint32_t k = 0; k < m_values.size(); ++k)
-                    m_map.emplace(m_values[k], k);
+        uint32_t seen[kLinearLimit];
+        uint32_t count = 0;
+        uint32_t k = 0;
+        for (; k < n; ++k) {
+            const uint32_t value = values[k];
+            uint32_t j = 0;
+            while (j < count && seen[j] != value)
+                ++j;
+            if (j == count) {
+                if (count == kLinearLimit)
+                    break;
+                seen[count++] = value;
             }
-            return n;
+            group[k] = j;
         }
-        const auto found = m_map.emplace(value, uint32_t(m_values.size()));
-        if (found.second)
-            m_values.push_back(value);
-        return found.first->second;
+        return k == n ? count : assignSorted(values, group, n, budget);
     }
-    uint32_t count() const { return uint32_t(m_values.size()); }
 
 private:
-    static constexpr size_t kLinearLimit = 16;
-    std::vector<uint32_t> m_values;
-    std::unordered_map<uint32_t, uint32_t> m_map;
-    bool m_useMap = false;
+    uint32_t assignSorted(const uint32_t* values, uint32_t* group, uint32_t n, LBudget& budget)
+    {
+        uint64_t log2n = 1;
+        while ((uint64_t(1) << log2n) < n)
+            ++log2n;
+        if (!budget.TakeWork(3 * n * log2n) || !budget.Reserve(m_keys, n) || !budget.Reserve(m_firsts, n) ||
+            !budget.Reserve(m_rank, n))
+            return 0;
+        // (value, position), sorted: each run of one value starts with its
+        // first appearance.
+        m_keys.resize(n);
+        for (uint32_t k = 0; k < n; ++k)
+            m_keys[k] = (uint64_t(values[k]) << 32) | k;
+        std::sort(m_keys.begin(), m_keys.end());
+        // (first appearance, run), sorted: the runs in order of appearance.
+        m_firsts.clear();
+        for (uint32_t k = 0; k < n; ++k)
+            if (k == 0 || (m_keys[k] >> 32) != (m_keys[k - 1] >> 32))
+                m_firsts.push_back((m_keys[k] << 32) | uint32_t(m_firsts.size()));
+        const uint32_t runs = uint32_t(m_firsts.size());
+        std::sort(m_firsts.begin(), m_firsts.end());
+        m_rank.resize(runs);
+        for (uint32_t r = 0; r < runs; ++r)
+            m_rank[uint32_t(m_firsts[r])] = r;
+        uint32_t run = 0;
+        for (uint32_t k = 0; k < n; ++k) {
+            if (k != 0 && (m_keys[k] >> 32) != (m_keys[k - 1] >> 32))
+                ++run;
+            group[uint32_t(m_keys[k])] = m_rank[run];
+        }
+        return runs;
+    }
+
+public:
+    uint64_t bytesHeld() const { return bytesOf(m_keys) + bytesOf(m_firsts) + bytesOf(m_rank); }
+
+private:
+    std::vector<uint64_t> m_keys, m_firsts;
+    std::vector<uint32_t> m_rank;
 };
+
+
+// Resizes `list` to n within the budget: the buffer grows to exactly n, and
+// each new element counts as one operation.
+template <class T>
+bool resizeWithin(std::vector<T>& list, size_t n, LBudget& budget)
+{
+    if (n > list.size() && !budget.TakeWork(n - list.size()))
+        return false;
+    if (!budget.Reserve(list, n))
+        return false;
+    list.resize(n);
+    return true;
+}
 
 } // namespace
 
@@ -298,24 +354,30 @@ int LMesh::AddMaterial(uint32_t id)
     return int(materials.size() - 1);
 }
 
-void LMesh::SyncArraySizes()
+bool LMesh::SyncArraySizes(LBudget& budget)
 {
     const size_t n = vertices.size();
-    if (normals.size() != n)
-        normals.resize(n);
-    if (texCoords.size() != n)
-        texCoords.resize(n);
-    if (tangents.size() != n)
-        tangents.resize(n);
-    if (binormals.size() != n)
-        binormals.resize(n);
-    if (triangles.size() != faceRecords.size())
-        triangles.resize(faceRecords.size());
+    if (normals.size() == n && texCoords.size() == n && tangents.size() == n && binormals.size() == n &&
+        triangles.size() == faceRecords.size())
+        return true;
+    return resizeWithin(normals, n, budget) && resizeWithin(texCoords, n, budget) &&
+           resizeWithin(tangents, n, budget) && resizeWithin(binormals, n, budget) &&
+           resizeWithin(triangles, faceRecords.size(), budget);
 }
 
 uint32_t LMesh::RemoveInvalidFaces()
 {
-    SyncArraySizes();
+    LBudget unlimited;
+    SyncArraySizes(unlimited);
+    const size_t n = faceRecords.size();
+    DropInvalidFaces(unlimited);
+    return uint32_t(n - faceRecords.size());
+}
+
+bool LMesh::DropInvalidFaces(LBudget& budget)
+{
+    if (!SyncArraySizes(budget) || !budget.TakeWork(faceRecords.size()))
+        return false;
     const size_t vertexCount = vertices.size();
     const size_t n = faceRecords.size();
     size_t kept = 0;
@@ -331,15 +393,23 @@ uint32_t LMesh::RemoveInvalidFaces()
     }
     faceRecords.resize(kept);
     triangles.resize(kept);
-    return uint32_t(n - kept);
+    return true;
 }
 
 void LMesh::CopyFaceCorners()
 {
-    SyncArraySizes();
+    LBudget unlimited;
+    CopyCorners(unlimited);
+}
+
+bool LMesh::CopyCorners(LBudget& budget)
+{
+    if (!SyncArraySizes(budget) || !budget.TakeWork(faceRecords.size()))
+        return false;
     const size_t n = faceRecords.size();
     for (size_t i = 0; i < n; ++i)
         triangles[i] = {faceRecords[i].a, faceRecords[i].b, faceRecords[i].c};
+    return true;
 }
 
 void LMesh::TransformVertices()
@@ -363,15 +433,27 @@ void LMesh::TransformVertices()
 
 void LMesh::CalcNormals(bool useSmoothingGroups)
 {
-    RemoveInvalidFaces();  // also restores the length invariants
+    LBudget unlimited;
+    Normals(useSmoothingGroups, unlimited);
+}
+
+bool LMesh::Normals(bool useSmoothingGroups, LBudget& budget)
+{
+    if (!DropInvalidFaces(budget))  // also restores the length invariants
+        return false;
 
     // 1. Face normals.
+    if (!budget.TakeWork(faceRecords.size()))
+        return false;
     faceValues(faceRecords.data(), faceRecords.size(), vertices, texCoords, true, false);
 
     if (useSmoothingGroups) {
-        SplitAndSmooth(false);  // steps 2, 4 and 5
+        if (!SplitAndSmooth(false, budget))  // steps 2, 4 and 5
+            return false;
     } else {
         // Steps 2 and 3: sums in face order, then normalised.
+        if (!budget.TakeWork(2 * uint64_t(normals.size()) + 3 * uint64_t(faceRecords.size())))
+            return false;
         for (LVec3& n : normals)
             n = {0.0f, 0.0f, 0.0f};
         for (const LFaceRecord& f : faceRecords) {
@@ -383,18 +465,41 @@ void LMesh::CalcNormals(bool useSmoothingGroups)
     }
 
     // 6. The drawn triangles.
-    CopyFaceCorners();
+    return CopyCorners(budget);
 }
 
 void LMesh::CalcNormalsAndTextureSpace()
 {
-    RemoveInvalidFaces();
+    LBudget unlimited;
+    NormalsAndTextureSpace(unlimited);
+}
+
+bool LMesh::NormalsAndTextureSpace(LBudget& budget)
+{
+    if (!DropInvalidFaces(budget) || !budget.TakeWork(faceRecords.size()))
+        return false;
     // Face normals, and the per-face step of CalcTextureSpace: the corners'
     // positions and texture coordinates are the same before and after the
     // split (copies carry them), so the face values are too.
     faceValues(faceRecords.data(), faceRecords.size(), vertices, texCoords, true, true);
-    SplitAndSmooth(true);
-    CopyFaceCorners();
+    return SplitAndSmooth(true, budget) && CopyCorners(budget);
+}
+
+bool LMesh::PostProcess(int level, LBudget& budget)
+{
+    switch (level) {
+    case 0:
+        if (!budget.TakeWork(vertices.size()))
+            return false;
+        TransformVertices();
+        return DropInvalidFaces(budget) && CopyCorners(budget);
+    case 1:
+        return Normals(false, budget);
+    case 2:
+        return NormalsAndTextureSpace(budget);  // == CalcNormals(true); CalcTextureSpace();
+    default:
+        return DropInvalidFaces(budget) && CopyCorners(budget);
+    }
 }
 
 // Steps 2, 4 and 5 of CalcNormals (and, with withTextureSpace, steps 2 and 3
@@ -408,9 +513,14 @@ void LMesh::CalcNormalsAndTextureSpace()
 // a face naming the vertex twice still listed twice. Summing those entries in
 // order while walking the old list therefore adds exactly the documented terms in
 // the documented order. The sums are stored raw and normalised at the end.
-void LMesh::SplitAndSmooth(bool withTextureSpace)
+bool LMesh::SplitAndSmooth(bool withTextureSpace, LBudget& budget)
 {
     const uint32_t N = uint32_t(vertices.size());
+    const uint64_t entries = 3 * uint64_t(faceRecords.size());
+    // The adjacency build and pass 1.
+    const uint64_t adjacencyBytes = LBudget::BlockBytes((uint64_t(N) + 1 + entries) * sizeof(uint32_t));
+    if (!budget.TakeWork(3 * uint64_t(N) + 3 * entries + 1) || !budget.TakeMemory(adjacencyBytes))
+        return false;
     Adjacency adjacency;
     adjacency.build(N, faceRecords);
     const uint32_t* list = adjacency.faces;
@@ -423,6 +533,7 @@ void LMesh::SplitAndSmooth(bool withTextureSpace)
     // per-vertex arrays grow at most once.
     std::vector<uint32_t> split;
     size_t copyBound = 0;
+    uint32_t longest = 0;
     for (uint32_t i = 0; i < N; ++i) {
         const uint32_t begin = offsets[i], end = offsets[i + 1];
         LVec3 n = zero, t = zero;
@@ -443,35 +554,49 @@ void LMesh::SplitAndSmooth(bool withTextureSpace)
             if (withTextureSpace)
                 tangents[i] = t;
         } else {
+            if (!budget.Grow(split))
+                return false;
             split.push_back(i);
             copyBound += end - e;  // each later entry adds at most one group
+            longest = std::max(longest, end - begin);
         }
     }
 
     if (!split.empty()) {
         const size_t limit = size_t(0xFFFF) + 1;
         const size_t capacity = std::max(vertices.size(), std::min(vertices.size() + copyBound, limit));
-        vertices.reserve(capacity);
-        normals.reserve(capacity);
-        texCoords.reserve(capacity);
-        tangents.reserve(capacity);
-        binormals.reserve(capacity);
+        if (!budget.Reserve(vertices, capacity) || !budget.Reserve(normals, capacity) ||
+            !budget.Reserve(texCoords, capacity) || !budget.Reserve(tangents, capacity) ||
+            !budget.Reserve(binormals, capacity))
+            return false;
     }
 
     // Pass 2: split the other vertices, in increasing order (copies are
     // appended in the documented order; the vertices of pass 1 append nothing).
-    GroupIndex groups;
-    std::vector<uint32_t> entryGroup, newIndex;
+    // The working lists are sized once, for the longest list.
+    Grouping grouping;
+    std::vector<uint32_t> values, entryGroup, newIndex;
     std::vector<LVec3> normalSums, tangentSums;
+    if (!split.empty() &&
+        (!budget.Reserve(values, longest) || !budget.Reserve(entryGroup, longest) ||
+         !budget.Reserve(newIndex, longest) || !budget.Reserve(normalSums, longest) ||
+         !budget.Reserve(tangentSums, longest)))
+        return false;
     for (uint32_t i : split) {
         const uint32_t begin = offsets[i], end = offsets[i + 1];
+        const uint32_t n = end - begin;
+        // Grouping, copies (5 lists), corner replacement and sums.
+        if (!budget.TakeWork((Grouping::kWorkPerEntry + 7) * n))
+            return false;
 
         // 4.2 Group the faces by smoothing-group value, by first appearance.
-        groups.reset(faceRecords[list[begin]].smoothingGroup);
-        entryGroup.resize(end - begin);
-        for (uint32_t e = begin; e < end; ++e)
-            entryGroup[e - begin] = groups.indexOf(faceRecords[list[e]].smoothingGroup);
-        const uint32_t groupCount = groups.count();
+        values.resize(n);
+        entryGroup.resize(n);
+        for (uint32_t e = 0; e < n; ++e)
+            values[e] = faceRecords[list[begin + e]].smoothingGroup;
+        const uint32_t groupCount = grouping.assign(values.data(), entryGroup.data(), n, budget);
+        if (groupCount == 0)
+            return false;
 
         // 4.3 A copy of vertex i for each group after the first, in group order.
         newIndex.assign(groupCount, i);
@@ -517,17 +642,31 @@ void LMesh::SplitAndSmooth(bool withTextureSpace)
     }
 
     // Every vertex now holds its sums: normalise them.
+    if (!budget.TakeWork((withTextureSpace ? 4 : 1) * uint64_t(normals.size())))
+        return false;
     normaliseAll(normals.data(), normals.size());
     if (withTextureSpace) {
         normaliseAll(tangents.data(), tangents.size());
         binormalsFrom(tangents, normals, binormals);
     }
+    budget.GiveMemory(adjacencyBytes + bytesOf(split) + bytesOf(values) + bytesOf(entryGroup) +
+                      bytesOf(newIndex) + bytesOf(normalSums) + bytesOf(tangentSums) + grouping.bytesHeld());
+    return true;
 }
 
 void LMesh::CalcTextureSpace()
 {
-    SyncArraySizes();
+    LBudget unlimited;
+    TextureSpace(unlimited);
+}
+
+bool LMesh::TextureSpace(LBudget& budget)
+{
+    if (!SyncArraySizes(budget))
+        return false;
     const size_t vertexCount = vertices.size();
+    if (!budget.TakeWork(4 * uint64_t(faceRecords.size()) + 3 * uint64_t(vertexCount)))
+        return false;
 
     // 1. Per face (faces naming a missing vertex are skipped).
     faceValues(faceRecords.data(), faceRecords.size(), vertices, texCoords, false, true);
@@ -544,4 +683,5 @@ void LMesh::CalcTextureSpace()
     }
     normaliseAll(tangents.data(), tangents.size());
     binormalsFrom(tangents, normals, binormals);
+    return true;
 }

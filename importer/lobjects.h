@@ -79,6 +79,99 @@ static_assert(sizeof(LIndexTriangle) == 3 * sizeof(uint16_t),
               "LIndexTriangle must be 3 packed uint16 (glDrawElements(..., GL_UNSIGNED_SHORT, ...))");
 
 // ---------------------------------------------------------------------------
+// A limit on what processing untrusted data may cost.
+//
+// Memory is counted in bytes held, work in element operations: one element
+// of a list (a vertex, texture coordinate, face, smoothing group, face index,
+// adjacency entry, ...) read, written, filled or visited. Whoever allocates
+// or loops asks first. A Take that fits is counted and returns true; one that
+// does not counts nothing, marks the budget exceeded and returns false, and
+// from then on every Take fails, so a refused job stops at its next question.
+// A default budget has no limit.
+class LBudget {
+public:
+    LBudget() = default;
+    LBudget(uint64_t memoryLimit, uint64_t workLimit)
+        : m_memoryLimit(memoryLimit), m_workLimit(workLimit), m_workLeft(workLimit)
+    {
+    }
+
+    bool TakeMemory(uint64_t bytes)
+    {
+        if (m_exceeded || bytes > m_memoryLimit - m_held)
+            return Refuse();
+        m_held += bytes;
+        if (m_held > m_peak)
+            m_peak = m_held;
+        return true;
+    }
+    // Hands back bytes taken earlier, once their memory is freed.
+    void GiveMemory(uint64_t bytes) { m_held -= bytes < m_held ? bytes : m_held; }
+    bool TakeWork(uint64_t operations)
+    {
+        if (operations > m_workLeft || (operations == 0 && m_exceeded))  // m_workLeft is 0 once exceeded
+            return Refuse();
+        m_workLeft -= operations;
+        return true;
+    }
+
+    // Gives `list` a buffer of at least n elements: a larger buffer of exactly
+    // n is taken while the old one is still held, then the old one is given
+    // back. No element is touched.
+    template <class T>
+    bool Reserve(std::vector<T>& list, size_t n)
+    {
+        if (n <= list.capacity())
+            return true;
+        if (!TakeMemory(BlockBytes(uint64_t(n) * sizeof(T))))
+            return false;
+        const uint64_t old = list.capacity() ? BlockBytes(uint64_t(list.capacity()) * sizeof(T)) : 0;
+        list.reserve(n);
+        GiveMemory(old);
+        return true;
+    }
+    // Room for one more element at the end of `list`, the buffer doubling
+    // when it is full.
+    template <class T>
+    bool Grow(std::vector<T>& list)
+    {
+        if (list.size() < list.capacity())
+            return true;
+        return Reserve(list, list.capacity() < 4 ? 4 : 2 * list.capacity());
+    }
+
+    // What a heap block of `bytes` costs: the bytes and the allocator's own
+    // header and rounding, which dominate for the smallest lists.
+    static uint64_t BlockBytes(uint64_t bytes) { return bytes + 32; }
+
+    bool Exceeded() const { return m_exceeded; }
+    uint64_t MemoryHeld() const { return m_held; }
+    uint64_t PeakMemory() const { return m_peak; }
+    uint64_t Work() const { return m_exceeded ? m_workDone : m_workLimit - m_workLeft; }
+    uint64_t MemoryLimit() const { return m_memoryLimit; }
+    uint64_t WorkLimit() const { return m_workLimit; }
+
+private:
+    bool Refuse()
+    {
+        if (!m_exceeded) {
+            m_exceeded = true;
+            m_workDone = m_workLimit - m_workLeft;
+            m_workLeft = 0;
+        }
+        return false;
+    }
+
+    uint64_t m_memoryLimit = UINT64_MAX;
+    uint64_t m_workLimit = UINT64_MAX;
+    uint64_t m_held = 0;
+    uint64_t m_peak = 0;
+    uint64_t m_workLeft = UINT64_MAX;
+    uint64_t m_workDone = 0;
+    bool m_exceeded = false;
+};
+
+// ---------------------------------------------------------------------------
 // Scene objects.
 
 class LObject {
@@ -229,6 +322,18 @@ public:
     // Copies the corners of every face record into `triangles`.
     void CopyFaceCorners();
 
+    // The processing program of an importer's post-process level (see
+    // LImporter::SetPostProcessLevel), with the same results as the calls
+    // above, inside `budget`: the memory of every list it builds or enlarges
+    // (adjacency lists, vertex copies, working lists) is taken from the budget
+    // before it is allocated, and its loops count their element operations:
+    // at level 2 fewer than 8 per vertex and 100 per face (plus 3 log2(n) per
+    // face for a vertex shared by n faces of more than 16 smoothing-group
+    // values), at the other levels fewer than 4 per vertex and 8 per face.
+    // Returns false when the budget refuses; the lists then keep their length
+    // invariants but their contents are unspecified.
+    bool PostProcess(int level, LBudget& budget);
+
     // The data. See the top of this file for the invariants.
     std::vector<LVec4> vertices;
     std::vector<LVec3> normals;
@@ -242,9 +347,15 @@ public:
 
 private:
     // Restores the length invariants by resizing (new elements zero).
-    void SyncArraySizes();
+    bool SyncArraySizes(LBudget& budget);
+    // The operations above, inside a budget; false when it refuses.
+    bool DropInvalidFaces(LBudget& budget);
+    bool CopyCorners(LBudget& budget);
+    bool Normals(bool useSmoothingGroups, LBudget& budget);
+    bool TextureSpace(LBudget& budget);
+    bool NormalsAndTextureSpace(LBudget& budget);
     // Vertex splitting and vertex normals (and tangents) from one adjacency build.
-    void SplitAndSmooth(bool withTextureSpace);
+    bool SplitAndSmooth(bool withTextureSpace, LBudget& budget);
 };
 
 // ---------------------------------------------------------------------------

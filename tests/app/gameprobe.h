@@ -60,6 +60,8 @@ struct GameProbe {
     }
     // The game clock reads `time` from now on (null: the real clock).
     void driveClock(const DrivenTime* time) { w.gameTime.setSource(time); }
+    // The pictures: the sky box's faces (front, left, right, back, top), then the ground.
+    const Texture& picture(int i) const { return i < 5 ? w.skyBox.faces[i] : *w.landscape.sand; }
 
     static float steerAngle() { return glWidget::steerAngle; }
     static void setSteerAngle(float a) { glWidget::steerAngle = a; }

@@ -134,6 +134,99 @@ inline MeshSpec cube()
     return m;
 }
 
+// Hostile files: small files whose counts claim far more than they hold, or
+// whose chunks make a naive reader repeat work.
+
+// `objects` objects, each a 0x4110 and a 0x4120 claiming 65,535 entries
+// with no data of their own.
+inline Bytes claimingObjects(int objects)
+{
+    return scene([&](ChunkWriter& w) {
+        for (int i = 0; i < objects; ++i) {
+            w.begin(0x4000).str("").begin(0x4100);
+            w.begin(0x4110).u16(0xFFFF).end();
+            w.begin(0x4120).u16(0xFFFF).end();
+            w.end().end();
+        }
+    });
+}
+
+// `count` empty 0xAFFF blocks of 6 bytes.
+inline Bytes emptyMaterials(int count)
+{
+    return scene([&](ChunkWriter& w) {
+        for (int i = 0; i < count; ++i)
+            w.begin(0xAFFF).end();
+    });
+}
+
+// `meshes` empty meshes with empty names, then `nodes` keyframer nodes named
+// "x", which no mesh is.
+inline Bytes unmatchedNodes(int meshes, int nodes)
+{
+    return scene(
+        [&](ChunkWriter& w) {
+            for (int i = 0; i < meshes; ++i)
+                w.begin(0x4000).str("").begin(0x4100).end().end();
+        },
+        [&](ChunkWriter& w) {
+            w.begin(0xB000);
+            for (int i = 0; i < nodes; ++i)
+                w.begin(0xB002).begin(0xB010).str("x").end().end();
+            w.end();
+        });
+}
+
+// `materials` empty material blocks, then one face list whose `groups`
+// material groups all name "x", which no material is.
+inline Bytes unmatchedGroups(int materials, int groups)
+{
+    return scene([&](ChunkWriter& w) {
+        for (int i = 0; i < materials; ++i)
+            w.begin(0xAFFF).end();
+        w.begin(0x4000).str("").begin(0x4100).begin(0x4120).u16(0);
+        for (int i = 0; i < groups; ++i)
+            w.begin(0x4130).str("x").end();
+        w.end().end().end();
+    });
+}
+
+// One face list of 65,535 faces, then `chunks` six-byte 0x4150 chunks, each
+// of which reads a smoothing group for every face.
+inline Bytes repeatedSmoothing(int chunks)
+{
+    return scene([&](ChunkWriter& w) {
+        w.begin(0x4000).str("").begin(0x4100).begin(0x4120).u16(0xFFFF);
+        for (int i = 0; i < 0xFFFF; ++i)
+            w.u16(0).u16(1).u16(2).u16(0);
+        for (int i = 0; i < chunks; ++i)
+            w.begin(0x4150).end();
+        w.end().end().end();
+    });
+}
+
+// One mesh of `chunks` vertex lists claiming 65,535 vertices each.
+inline Bytes repeatedVertexLists(int chunks)
+{
+    return scene([&](ChunkWriter& w) {
+        w.begin(0x4000).str("").begin(0x4100);
+        for (int i = 0; i < chunks; ++i)
+            w.begin(0x4110).u16(0xFFFF).end();
+        w.end().end();
+    });
+}
+
+// `objects` objects whose mesh chunk begins inside the object but claims to
+// run to the end of the data: the walk of each mesh covers all the objects
+// after it.
+inline Bytes overlappingMeshes(int objects)
+{
+    return scene([&](ChunkWriter& w) {
+        for (int i = 0; i < objects; ++i)
+            w.header(0x4000, 13).str("").header(0x4100, 0x7FFFFFFF);
+    });
+}
+
 inline bool load(L3DS& importer, const Bytes& bytes)
 {
     return importer.LoadMemory(bytes.data(), uint32_t(bytes.size()));

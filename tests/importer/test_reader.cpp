@@ -345,6 +345,35 @@ TEST(Load, MaterialsAfterObjectsAreFound)
     EXPECT_EQ(mesh.GetFace(11).materialId, 0u);
 }
 
+TEST(Load, FaceGroupsFindTheFirstMaterialOfTheirName)
+{
+    // A short material list is scanned, a long one searched through an index:
+    // both give the first material of the name in list order, byte for byte.
+    const std::string cut = "ABCDEFGHIJKLMNOPQRS";  // 19 characters, all a group name keeps
+    for (int count : {3, 40}) {
+        SCOPED_TRACE(count);
+        std::vector<std::string> names;
+        for (int i = 0; i < count; ++i)
+            names.push_back("m" + std::to_string(i));
+        const uint32_t cutId = uint32_t(names.size()) + 1, emptyId = cutId + 1;
+        for (const std::string& name : {cut + "XYZ", cut, std::string(), std::string("m1"), cut, std::string("M1")})
+            names.push_back(name);
+        MeshSpec m = cube();
+        m.materialGroups = {{"m1", {0}}, {"nothing", {1}}, {"", {2}}, {cut + "TUVW", {3}}};
+        L3DS importer;
+        ASSERT_TRUE(load(importer, scene([&](ChunkWriter& w) {
+            for (const std::string& name : names)
+                material(w, name);
+            meshObject(w, m);
+        })));
+        const LMesh& mesh = importer.GetMesh(0);
+        ASSERT_EQ(mesh.GetMaterialCount(), 3u);
+        EXPECT_EQ(mesh.GetMaterial(0), 1u);
+        EXPECT_EQ(mesh.GetMaterial(1), emptyId);
+        EXPECT_EQ(mesh.GetMaterial(2), cutId);  // not the longer name before it
+    }
+}
+
 TEST(Load, UnknownMaterialGroupAndOutOfRangeFacesAreSkipped)
 {
     MeshSpec m = cube();
