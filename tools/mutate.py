@@ -14,6 +14,7 @@ compile (stillborn mutants are left out of the score).
     tools/mutate.py                 # 240 mutants, seed 1
     tools/mutate.py --list          # print the mutants without running them
     tools/mutate.py --only 17 42    # run some of them again
+    tools/mutate.py --paths importer --count 60   # a quick look at one component
 
 The same seed and sources give the same list, so two versions of the suite can
 be compared on the same mutants. Run it from the project root; it starts a
@@ -84,17 +85,17 @@ def masked(line, state):
     return "".join(out)
 
 
-def sources(root):
-    files = subprocess.run(["git", "ls-files", *SOURCE_DIRS], cwd=root, check=True,
+def sources(root, paths=SOURCE_DIRS):
+    files = subprocess.run(["git", "ls-files", *paths], cwd=root, check=True,
                            capture_output=True, text=True).stdout.split()
     return sorted(f for f in files
                   if (f.endswith((".cpp", ".h")) or f == "imagelib/include/imagebase") and not SKIPPED.search(f))
 
 
-def candidates(root):
+def candidates(root, paths=SOURCE_DIRS):
     """Every mutation site: (file, line number, column, old text, new text, kind)."""
     sites = []
-    for path in sources(root):
+    for path in sources(root, paths):
         state = {"block": False}
         starts_statement = True  # the previous code line ended a statement or opened a block
         with open(os.path.join(root, path), encoding="utf-8") as f:
@@ -123,8 +124,8 @@ def candidates(root):
     return sites
 
 
-def pick(root, count, seed):
-    sites = candidates(root)
+def pick(root, count, seed, paths=SOURCE_DIRS):
+    sites = candidates(root, paths)
     rng = random.Random(seed)
     chosen = rng.sample(sites, min(count, len(sites)))
     chosen.sort(key=lambda s: (s[0], s[1], s[2]))
@@ -209,6 +210,8 @@ def main():
     parser.add_argument("--count", type=int, default=240)
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--build", default="build-mutation")
+    parser.add_argument("--paths", nargs="*", default=list(SOURCE_DIRS),
+                        help="draw mutants only from these folders or files (default: %(default)s)")
     parser.add_argument("--list", action="store_true", help="print the mutants and stop")
     parser.add_argument("--only", type=int, nargs="*", help="run only these mutant numbers")
     parser.add_argument("--report", help="write the results here (default: BUILD/mutation-report.txt)")
@@ -216,7 +219,7 @@ def main():
 
     root = subprocess.run(["git", "rev-parse", "--show-toplevel"], check=True, capture_output=True,
                           text=True).stdout.strip()
-    mutants, total = pick(root, args.count, args.seed)
+    mutants, total = pick(root, args.count, args.seed, args.paths)
     if args.list:
         for i, site in enumerate(mutants):
             print(f"{i:4d} {describe(site)}")
