@@ -288,6 +288,27 @@ struct Tap {
 // order of summation; the vector lanes run across x (convolve.cpp).
 void convolveRow(float* out, const float* source, const Tap* taps, size_t tapCount, int begin, int end);
 
+// One row of the default 3 x 3 derivative pair in its separable form, for
+// 1 <= x <= n-2. `next` is image row y+1; sAbove holds the smoothed row
+// f[x-1] + 2f[x] + f[x+1] of row y-1, dAbove and dCentre the differenced rows
+// f[x-1] - f[x+1] of rows y-1 and y; sNext and dNext receive both for row y+1.
+// g0 = s(y-1) - s(y+1) and g1 = d(y-1) + 2d(y) + d(y+1) go to g0[x] and g1[x],
+// or, when `voxels` is not null, stored by fromFloat as the short pair
+// voxels[2(x-1)], voxels[2(x-1)+1]; [lowest, highest] takes in every value as
+// Range does. For the 8- and 16-bit integer types alone: their sums stay
+// integers below 2^24, where every order of summation is exact and so gives
+// the bits of the taps in their order. smoothAndDiffer makes the two rows of f
+// alone (convolve.cpp).
+#define LUMEN_DECLARE_SOBEL(S)                                                                                  \
+    void sobelRow(float* g0, float* g1, short* voxels, const S* next, const float* sAbove, const float* dAbove, \
+        const float* dCentre, float* sNext, float* dNext, int n, float& lowest, float& highest);              \
+    void smoothAndDiffer(const S* f, float* s, float* d, int n);
+LUMEN_DECLARE_SOBEL(char)
+LUMEN_DECLARE_SOBEL(unsigned char)
+LUMEN_DECLARE_SOBEL(short)
+LUMEN_DECLARE_SOBEL(unsigned short)
+#undef LUMEN_DECLARE_SOBEL
+
 // The output of a derived image: the caller's, or a new one of `type` with the
 // given layout and the source's spacing. Null when no image exists for `type`.
 inline Image* prepareOutput(const Image& source, int type, Image* output, int x, int y, int z, int t, int c)

@@ -1,5 +1,7 @@
 // Convolution filter, border extension, 2-D gradient, Hessian and 3-D gradient.
 #include "imageops_support.h"
+#include <functional>
+#include <limits>
 
 using namespace opstest;
 using Lumen::createImage;
@@ -21,7 +23,7 @@ struct Shape {
 };
 // Sizes below the kernel, one-wide images, several slices, frames and channels.
 const Shape kShapes[] = {{9, 7, 2, 2, 1}, {1, 6, 1, 1, 1}, {6, 1, 1, 1, 1}, {2, 2, 1, 1, 1}, {4, 4, 3, 1, 2},
-    {37, 21, 1, 1, 1}, {5, 5, 4, 1, 1}, {3, 3, 3, 1, 1}};
+    {37, 21, 1, 1, 1}, {40, 6, 3, 1, 1}, {5, 5, 4, 1, 1}, {3, 3, 3, 1, 1}};
 const int kOutputTypes[] = {TypeChar, TypeShort, TypeInt, TypeFloat, TypeDouble};
 
 std::vector<float> randomKernel(int w, uint32_t seed)
@@ -266,13 +268,39 @@ TYPED_TEST(Derived, GradientMatchesTheKernelAndItsTranspose)
     const float custom[9] = {0.5f, -1.25f, 0, 3, 0, -0.75f, 0, 2, 1};
     for (const Shape& sh : kShapes)
         for (bool keep : {false, true})
-            for (const float* k : {static_cast<const float*>(nullptr), custom}) {
-                const int type = kOutputTypes[seed % 5];
-                auto image = randomImage<TypeParam>(sh.x, sh.y, sh.z, sh.t, sh.c, ++seed);
-                if (!keep && (sh.x < 2 || sh.y < 2))
-                    continue; // no output layout exists (covered below)
-                std::unique_ptr<Image> expected(refGradient(*image, type, k, keep, nullptr));
-                std::unique_ptr<Image> actual(image->gradient(type, k, keep, nullptr));
+            for (const float* k : {static_cast<const float*>(nullptr), custom})
+                for (int type : kOutputTypes) {
+                    auto image = randomImage<TypeParam>(sh.x, sh.y, sh.z, sh.t, sh.c, ++seed);
+                    if (!keep && (sh.x < 2 || sh.y < 2))
+                        continue; // no output layout exists (covered below)
+                    std::unique_ptr<Image> expected(refGradient(*image, type, k, keep, nullptr));
+                    std::unique_ptr<Image> actual(image->gradient(type, k, keep, nullptr));
+                    expectSameImage(expected.get(), actual.get());
+                }
+}
+
+// The largest sums the default kernel can make, which wrap in 8- and 16-bit outputs.
+TYPED_TEST(Derived, GradientOfExtremePatterns)
+{
+    using T = TypeParam;
+    const T lo = std::numeric_limits<T>::is_integer ? std::numeric_limits<T>::min() : T(-30000);
+    const T hi = std::numeric_limits<T>::is_integer ? std::numeric_limits<T>::max() : T(30000);
+    const std::function<bool(int, int)> patterns[] = {
+        [](int x, int) { return x % 2 == 0; },
+        [](int, int y) { return y % 2 == 0; },
+        [](int x, int y) { return (x + y) % 2 == 0; },
+        [](int x, int y) { return x > 20 && y > 2; },
+    };
+    for (const auto& high : patterns)
+        for (bool keep : {false, true})
+            for (int type : kOutputTypes) {
+                ImageBase<T> image;
+                image.init(41, 6, 2, 1, 1);
+                image.m_verbose = 0;
+                for (int i = 0; i < image.m_image_size; ++i)
+                    image.m_data[i] = high(i % 41, i / 41 % 6) ? hi : lo;
+                std::unique_ptr<Image> expected(refGradient(image, type, nullptr, keep, nullptr));
+                std::unique_ptr<Image> actual(image.gradient(type, nullptr, keep, nullptr));
                 expectSameImage(expected.get(), actual.get());
             }
 }
