@@ -175,7 +175,6 @@ private:
     void ReadTrackFirstKey(int floats);
     // The reader's allocations and loops, inside the budget.
     bool SizeVertexArrays(LMesh& mesh, uint32_t n);
-    bool SizeTriangleArrays(LMesh& mesh, uint32_t n);
     bool TakeName(size_t length);
     template <class T>
     bool MakeRoom(std::vector<T>& list, size_t counted);
@@ -199,6 +198,9 @@ private:
     int64_t FindName(NameIndex& index, const std::vector<T>& list, const char* name, size_t longestName);
 
     LBudget budget;
+    // LoadFile's copy of the file, then post-processing's bookkeeping; kept
+    // from load to load.
+    LWorkspace workspace;
     NameIndex materialIndex;
     NameIndex meshIndex;
     // The sub-chunk walk over the chunks of c, starting with

@@ -14,6 +14,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <iterator>
 #include <memory>
 
 #if defined(__SSE2__)
@@ -178,43 +180,6 @@ void faceValues(LFaceRecord* faces, size_t count, const std::vector<LVec4>& vert
         }
     }
 }
-
-// Adjacency lists in compressed form: the faces using vertex v are
-// faces[offsets[v] .. offsets[v + 1]), in face order (a face naming v twice
-// is listed twice). A counting pass sizes the lists; one pass over the faces
-// from the last to the first then fills every list from its end, which
-// leaves each list in increasing face order without a cursor array.
-struct Adjacency {
-    std::unique_ptr<uint32_t[]> storage;  // offsets, then the lists: one allocation
-    uint32_t* offsets = nullptr;
-    uint32_t* faces = nullptr;
-
-    void build(uint32_t vertexCount, const std::vector<LFaceRecord>& records)
-    {
-        const size_t entries = 3 * records.size();
-        storage.reset(new uint32_t[size_t(vertexCount) + 1 + entries]);
-        offsets = storage.get();
-        faces = offsets + vertexCount + 1;
-        std::fill(offsets, offsets + vertexCount + 1, 0u);
-        for (const LFaceRecord& f : records) {
-            ++offsets[f.a];
-            ++offsets[f.b];
-            ++offsets[f.c];
-        }
-        uint32_t total = 0;
-        for (uint32_t v = 0; v < vertexCount; ++v) {
-            total += offsets[v];
-            offsets[v] = total;  // one past the end of list v
-        }
-        offsets[vertexCount] = total;
-        for (uint32_t i = uint32_t(records.size()); i-- > 0;) {
-            const LFaceRecord& f = records[i];
-            faces[--offsets[f.c]] = i;
-            faces[--offsets[f.b]] = i;
-            faces[--offsets[f.a]] = i;
-        }
-    }
-};
 
 // What a list's buffer was charged to a budget.
 template <class T>
@@ -434,23 +399,23 @@ void LMesh::TransformVertices()
 void LMesh::CalcNormals(bool useSmoothingGroups)
 {
     LBudget unlimited;
-    Normals(useSmoothingGroups, unlimited);
+    LWorkspace workspace;
+    Normals(useSmoothingGroups, unlimited, workspace);
 }
 
-bool LMesh::Normals(bool useSmoothingGroups, LBudget& budget)
+bool LMesh::Normals(bool useSmoothingGroups, LBudget& budget, LWorkspace& workspace)
 {
     if (!DropInvalidFaces(budget))  // also restores the length invariants
         return false;
 
-    // 1. Face normals.
-    if (!budget.TakeWork(faceRecords.size()))
-        return false;
-    faceValues(faceRecords.data(), faceRecords.size(), vertices, texCoords, true, false);
-
     if (useSmoothingGroups) {
-        if (!SplitAndSmooth(false, budget))  // steps 2, 4 and 5
+        if (!SplitAndSmooth(false, budget, workspace))  // steps 1, 2, 4 and 5
             return false;
     } else {
+        // 1. Face normals.
+        if (!budget.TakeWork(faceRecords.size()))
+            return false;
+        faceValues(faceRecords.data(), faceRecords.size(), vertices, texCoords, true, false);
         // Steps 2 and 3: sums in face order, then normalised.
         if (!budget.TakeWork(2 * uint64_t(normals.size()) + 3 * uint64_t(faceRecords.size())))
             return false;
@@ -471,21 +436,59 @@ bool LMesh::Normals(bool useSmoothingGroups, LBudget& budget)
 void LMesh::CalcNormalsAndTextureSpace()
 {
     LBudget unlimited;
-    NormalsAndTextureSpace(unlimited);
+    LWorkspace workspace;
+    NormalsAndTextureSpace(unlimited, workspace);
 }
 
-bool LMesh::NormalsAndTextureSpace(LBudget& budget)
+// Every list that this writes whole (normals, tangents, binormals, triangles)
+// is left as it is until its final length is known, and then written once;
+// the others are brought to their final length with one allocation each.
+bool LMesh::NormalsAndTextureSpace(LBudget& budget, LWorkspace& workspace)
 {
-    if (!DropInvalidFaces(budget) || !budget.TakeWork(faceRecords.size()))
-        return false;
-    // Face normals, and the per-face step of CalcTextureSpace: the corners'
+    if (!budget.TakeWork(faceRecords.size()))
+        return DropAll();
+    const size_t vertexCount = vertices.size();
+    faceRecords.erase(std::remove_if(faceRecords.begin(), faceRecords.end(),
+                                     [vertexCount](const LFaceRecord& f) {
+                                         return f.a >= vertexCount || f.b >= vertexCount || f.c >= vertexCount;
+                                     }),
+                      faceRecords.end());
+    // Face normals and the per-face step of CalcTextureSpace (the corners'
     // positions and texture coordinates are the same before and after the
-    // split (copies carry them), so the face values are too.
-    faceValues(faceRecords.data(), faceRecords.size(), vertices, texCoords, true, true);
-    return SplitAndSmooth(true, budget) && CopyCorners(budget);
+    // split: copies carry them), the split, and the per-vertex values.
+    if (!SplitAndSmooth(true, budget, workspace))
+        return DropAll();
+    // 6. The drawn triangles.
+    const size_t n = faceRecords.size();
+    if (!budget.TakeWork(n))
+        return DropAll();
+    triangles.clear();
+    if (!budget.Reserve(triangles, n))
+        return DropAll();
+    for (const LFaceRecord& f : faceRecords)
+        triangles.push_back({f.a, f.b, f.c});
+    return true;
+}
+
+bool LMesh::DropAll()
+{
+    vertices.clear();
+    normals.clear();
+    binormals.clear();
+    tangents.clear();
+    texCoords.clear();
+    triangles.clear();
+    faceRecords.clear();
+    return false;
 }
 
 bool LMesh::PostProcess(int level, LBudget& budget)
+{
+    LWorkspace workspace;
+    return PostProcess(level, budget, workspace);
+}
+
+bool LMesh::PostProcess(int level, LBudget& budget, LWorkspace& workspace)
 {
     switch (level) {
     case 0:
@@ -494,16 +497,118 @@ bool LMesh::PostProcess(int level, LBudget& budget)
         TransformVertices();
         return DropInvalidFaces(budget) && CopyCorners(budget);
     case 1:
-        return Normals(false, budget);
+        return Normals(false, budget, workspace);
     case 2:
-        return NormalsAndTextureSpace(budget);  // == CalcNormals(true); CalcTextureSpace();
+        return NormalsAndTextureSpace(budget, workspace);  // == CalcNormals(true); CalcTextureSpace();
     default:
         return DropInvalidFaces(budget) && CopyCorners(budget);
     }
 }
 
-// Steps 2, 4 and 5 of CalcNormals (and, with withTextureSpace, steps 2 and 3
-// of CalcTextureSpace) over one adjacency build.
+namespace {
+
+// Carves typed arrays out of one block, one after the other.
+class Carver {
+public:
+    explicit Carver(void* block) : m_at(static_cast<unsigned char*>(block)) {}
+    template <class T>
+    T* take(size_t n)
+    {
+        T* p = reinterpret_cast<T*>(m_at);
+        m_at += bytes<T>(n);
+        return p;
+    }
+    // What take<T>(n) uses, kept a multiple of 16 so that every array stays aligned.
+    template <class T>
+    static size_t bytes(size_t n)
+    {
+        return (n * sizeof(T) + 15) & ~size_t(15);
+    }
+
+private:
+    unsigned char* m_at;
+};
+
+// Per-vertex sums, one array per component, and the binormals made from them.
+struct Sums {
+    float* x[9];  // normal x, y, z, tangent x, y, z, binormal x, y, z
+
+    void carve(Carver& carver, size_t n)
+    {
+        for (float*& c : x)
+            c = carver.take<float>(n);
+    }
+    static size_t bytes(size_t n) { return 9 * Carver::bytes<float>(n); }
+    void zero(size_t v)
+    {
+        for (int k = 0; k < 6; ++k)
+            x[k][v] = 0.0f;
+    }
+};
+
+// Adds the face values of f to the sums of vertex v.
+#if defined(__GNUC__)
+__attribute__((always_inline))
+#endif
+inline void addFace(float* const* x, size_t v, const LFaceRecord& f, bool withTangents)
+{
+    x[0][v] += f.faceNormal.x;
+    x[1][v] += f.faceNormal.y;
+    x[2][v] += f.faceNormal.z;
+    if (withTangents) {
+        x[3][v] += f.faceTangent.x;
+        x[4][v] += f.faceTangent.y;
+        x[5][v] += f.faceTangent.z;
+    }
+}
+
+// Reads the vectors (x[i], y[i], z[i]) of three component arrays as a range
+// of LVec3, so that a list is filled with one insert: its buffer grows at
+// most once and each element is written once.
+class Vec3Reader {
+public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = LVec3;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const LVec3*;
+    using reference = LVec3;
+
+    Vec3Reader(const float* x, const float* y, const float* z, size_t i) : m_x(x), m_y(y), m_z(z), m_i(i) {}
+    LVec3 operator*() const { return {m_x[m_i], m_y[m_i], m_z[m_i]}; }
+    Vec3Reader& operator++()
+    {
+        ++m_i;
+        return *this;
+    }
+    Vec3Reader operator++(int)
+    {
+        Vec3Reader old = *this;
+        ++m_i;
+        return old;
+    }
+    bool operator==(const Vec3Reader& o) const { return m_i == o.m_i; }
+    bool operator!=(const Vec3Reader& o) const { return m_i != o.m_i; }
+
+private:
+    const float *m_x, *m_y, *m_z;
+    size_t m_i;
+};
+
+void append(std::vector<LVec3>& list, const float* const* x, size_t n)
+{
+    list.insert(list.end(), Vec3Reader(x[0], x[1], x[2], 0), Vec3Reader(x[0], x[1], x[2], n));
+}
+
+} // namespace
+
+// Steps 1, 2, 4 and 5 of CalcNormals (and, with withTextureSpace, the steps
+// of CalcTextureSpace).
+//
+// The sum of a vertex whose faces all share one smoothing-group value (or
+// that has no face) adds the face values in adjacency-list order, which is
+// face order: scattering the faces in face order gives it, without lists.
+// Only the vertices whose faces differ in value (mixed vertices; on real
+// meshes the few along the seams between groups) get adjacency lists.
 //
 // Step 5 rebuilds the lists after the split. They need not be built: the new
 // list of a vertex is a subsequence of an old one. Faces only ever gain a
@@ -511,146 +616,227 @@ bool LMesh::PostProcess(int level, LBudget& budget)
 // entries of its old list whose faces stayed with i, and the list of a copy
 // j the entries of the group that moved to j, each in the old (face) order,
 // a face naming the vertex twice still listed twice. Summing those entries in
-// order while walking the old list therefore adds exactly the documented terms in
-// the documented order. The sums are stored raw and normalised at the end.
-bool LMesh::SplitAndSmooth(bool withTextureSpace, LBudget& budget)
+// order while walking the old list therefore adds exactly the documented
+// terms in the documented order. The sums are kept raw and normalised at the
+// end.
+//
+// The copies are counted (grouped) before anything is written, so that every
+// per-vertex list is allocated once at its final length, and the lists that
+// are computed whole are written once. The bookkeeping lives in `workspace`:
+// block 0 per vertex, block 1 for the mixed vertices.
+bool LMesh::SplitAndSmooth(bool withTextureSpace, LBudget& budget, LWorkspace& workspace)
 {
     const uint32_t N = uint32_t(vertices.size());
-    const uint64_t entries = 3 * uint64_t(faceRecords.size());
-    // The adjacency build and pass 1.
-    const uint64_t adjacencyBytes = LBudget::BlockBytes((uint64_t(N) + 1 + entries) * sizeof(uint32_t));
-    if (!budget.TakeWork(3 * uint64_t(N) + 3 * entries + 1) || !budget.TakeMemory(adjacencyBytes))
+    const size_t faceCount = faceRecords.size();
+    const uint64_t entries = 3 * uint64_t(faceCount);
+    if (!budget.TakeWork(3 * uint64_t(N) + 3 * entries + 1))
         return false;
-    Adjacency adjacency;
-    adjacency.build(N, faceRecords);
-    const uint32_t* list = adjacency.faces;
-    const uint32_t* offsets = adjacency.offsets;
-    const LVec3 zero = {0.0f, 0.0f, 0.0f};
 
-    // Pass 1: every vertex whose faces share one smoothing-group value (or
-    // that has no face) keeps its whole list: store its sums. The others are
-    // kept for pass 2, with an upper bound of their copies so that the
-    // per-vertex arrays grow at most once.
-    std::vector<uint32_t> split;
-    size_t copyBound = 0;
+    // Pass 1 over the faces: per vertex, its number of face entries and
+    // whether its faces share one value.
+    void* perVertex = workspace.Get(0, 2 * Carver::bytes<uint32_t>(N) + Carver::bytes<uint8_t>(N) + Sums::bytes(N),
+                                    budget);
+    if (!perVertex)
+        return false;
+    Carver carve(perVertex);
+    uint32_t* count = carve.take<uint32_t>(N);  // then the rank of each mixed vertex
+    uint32_t* first = carve.take<uint32_t>(N);
+    uint8_t* mixed = carve.take<uint8_t>(N);
+    Sums sums;
+    sums.carve(carve, N);
+    std::fill(count, count + N, 0u);
+    std::fill(mixed, mixed + N, uint8_t(0));
+    for (const LFaceRecord& f : faceRecords) {
+        const uint32_t value = f.smoothingGroup;
+        for (const uint32_t v : {uint32_t(f.a), uint32_t(f.b), uint32_t(f.c)}) {
+            if (count[v]++ == 0)
+                first[v] = value;
+            else if (first[v] != value)
+                mixed[v] = 1;
+        }
+    }
+    uint32_t mixedCount = 0;
+    uint64_t mixedEntries = 0;
     uint32_t longest = 0;
-    for (uint32_t i = 0; i < N; ++i) {
-        const uint32_t begin = offsets[i], end = offsets[i + 1];
-        LVec3 n = zero, t = zero;
-        uint32_t e = begin;
-        if (begin != end) {
-            const uint32_t first = faceRecords[list[begin]].smoothingGroup;
-            for (; e < end; ++e) {
-                const LFaceRecord& f = faceRecords[list[e]];
-                if (f.smoothingGroup != first)
-                    break;
-                addTo(n, f.faceNormal);
-                if (withTextureSpace)
-                    addTo(t, f.faceTangent);
-            }
+    for (uint32_t v = 0; v < N; ++v)
+        if (mixed[v]) {
+            ++mixedCount;
+            mixedEntries += count[v];
+            longest = std::max(longest, count[v]);
         }
-        if (e == end) {
-            normals[i] = n;
-            if (withTextureSpace)
-                tangents[i] = t;
-        } else {
-            if (!budget.Grow(split))
-                return false;
-            split.push_back(i);
-            copyBound += end - e;  // each later entry adds at most one group
-            longest = std::max(longest, end - begin);
-        }
-    }
 
-    if (!split.empty()) {
-        const size_t limit = size_t(0xFFFF) + 1;
-        const size_t capacity = std::max(vertices.size(), std::min(vertices.size() + copyBound, limit));
-        if (!budget.Reserve(vertices, capacity) || !budget.Reserve(normals, capacity) ||
-            !budget.Reserve(texCoords, capacity) || !budget.Reserve(tangents, capacity) ||
-            !budget.Reserve(binormals, capacity))
+    // The lists of the mixed vertices, in vertex order, each in face order.
+    // Every entry of a mixed vertex after its first adds at most one group.
+    const uint64_t copyBound = mixedEntries - mixedCount;
+    uint32_t* offsets = nullptr;
+    uint32_t* lists = nullptr;
+    uint32_t* entryGroup = nullptr;
+    uint32_t* groupCount = nullptr;
+    uint32_t* values = nullptr;
+    uint32_t* newIndex = nullptr;
+    Sums copySums;
+    if (mixedCount != 0) {
+        void* split = workspace.Get(1,
+                                    Carver::bytes<uint32_t>(size_t(mixedCount) + 1) +
+                                        2 * Carver::bytes<uint32_t>(mixedEntries) +
+                                        Carver::bytes<uint32_t>(mixedCount) + 2 * Carver::bytes<uint32_t>(longest) +
+                                        Sums::bytes(copyBound),
+                                    budget);
+        if (!split)
             return false;
+        Carver carveSplit(split);
+        offsets = carveSplit.take<uint32_t>(size_t(mixedCount) + 1);
+        lists = carveSplit.take<uint32_t>(mixedEntries);
+        entryGroup = carveSplit.take<uint32_t>(mixedEntries);
+        groupCount = carveSplit.take<uint32_t>(mixedCount);
+        values = carveSplit.take<uint32_t>(longest);
+        newIndex = carveSplit.take<uint32_t>(longest);
+        copySums.carve(carveSplit, copyBound);
+        uint32_t total = 0, rank = 0;
+        for (uint32_t v = 0; v < N; ++v)
+            if (mixed[v]) {
+                total += count[v];
+                offsets[rank] = total;  // one past the end of the list
+                count[v] = rank++;
+            }
+        offsets[mixedCount] = total;
+        // Filled from the end of each list, faces from the last to the first:
+        // each list ends up in face order without a cursor array.
+        for (size_t i = faceCount; i-- > 0;) {
+            const LFaceRecord& f = faceRecords[i];
+            if (mixed[f.c])
+                lists[--offsets[count[f.c]]] = uint32_t(i);
+            if (mixed[f.b])
+                lists[--offsets[count[f.b]]] = uint32_t(i);
+            if (mixed[f.a])
+                lists[--offsets[count[f.a]]] = uint32_t(i);
+        }
     }
 
-    // Pass 2: split the other vertices, in increasing order (copies are
-    // appended in the documented order; the vertices of pass 1 append nothing).
-    // The working lists are sized once, for the longest list.
+    // Group each mixed vertex's faces by smoothing-group value, by first
+    // appearance, and count the copies: one for each group after the first,
+    // while the vertex count stays addressable by 16-bit corners.
     Grouping grouping;
-    std::vector<uint32_t> values, entryGroup, newIndex;
-    std::vector<LVec3> normalSums, tangentSums;
-    if (!split.empty() &&
-        (!budget.Reserve(values, longest) || !budget.Reserve(entryGroup, longest) ||
-         !budget.Reserve(newIndex, longest) || !budget.Reserve(normalSums, longest) ||
-         !budget.Reserve(tangentSums, longest)))
-        return false;
-    for (uint32_t i : split) {
-        const uint32_t begin = offsets[i], end = offsets[i + 1];
-        const uint32_t n = end - begin;
+    size_t finalCount = N;
+    for (uint32_t r = 0; r < mixedCount; ++r) {
+        const uint32_t begin = offsets[r], n = offsets[r + 1] - begin;
         // Grouping, copies (5 lists), corner replacement and sums.
         if (!budget.TakeWork((Grouping::kWorkPerEntry + 7) * n))
             return false;
-
-        // 4.2 Group the faces by smoothing-group value, by first appearance.
-        values.resize(n);
-        entryGroup.resize(n);
         for (uint32_t e = 0; e < n; ++e)
-            values[e] = faceRecords[list[begin + e]].smoothingGroup;
-        const uint32_t groupCount = grouping.assign(values.data(), entryGroup.data(), n, budget);
-        if (groupCount == 0)
+            values[e] = faceRecords[lists[begin + e]].smoothingGroup;
+        const uint32_t groups = grouping.assign(values, entryGroup + begin, n, budget);
+        if (groups == 0)
             return false;
-
-        // 4.3 A copy of vertex i for each group after the first, in group order.
-        newIndex.assign(groupCount, i);
-        for (uint32_t g = 1; g < groupCount; ++g) {
-            if (vertices.size() > 0xFFFF)
-                break;  // index 65536 and up cannot be stored: the group keeps vertex i
-            vertices.push_back(vertices[i]);
-            normals.push_back(normals[i]);
-            texCoords.push_back(texCoords[i]);
-            tangents.push_back(tangents[i]);
-            binormals.push_back(binormals[i]);
-            newIndex[g] = uint32_t(vertices.size() - 1);
-        }
-
-        // Replace the corners, and sum each resulting vertex's terms in list
-        // order (groups that kept vertex i sum into group 0's slot).
-        normalSums.assign(groupCount, zero);
-        tangentSums.assign(groupCount, zero);
-        for (uint32_t e = begin; e < end; ++e) {
-            const uint32_t g = entryGroup[e - begin];
-            const uint32_t slot = newIndex[g] == i ? 0 : g;
-            LFaceRecord& f = faceRecords[list[e]];
-            if (slot != 0) {
-                const uint16_t j = uint16_t(newIndex[g]);
-                if (f.a == i)
-                    f.a = j;
-                if (f.b == i)
-                    f.b = j;
-                if (f.c == i)
-                    f.c = j;
-            }
-            addTo(normalSums[slot], f.faceNormal);
-            if (withTextureSpace)
-                addTo(tangentSums[slot], f.faceTangent);
-        }
-        for (uint32_t g = 0; g < groupCount; ++g) {
-            if (g != 0 && newIndex[g] == i)
-                continue;
-            normals[newIndex[g]] = normalSums[g];
-            if (withTextureSpace)
-                tangents[newIndex[g]] = tangentSums[g];
-        }
+        groupCount[r] = groups;
+        for (uint32_t g = 1; g < groups && finalCount <= 0xFFFF; ++g)
+            ++finalCount;
     }
+    const uint64_t groupingBytes = grouping.bytesHeld();
 
-    // Every vertex now holds its sums: normalise them.
-    if (!budget.TakeWork((withTextureSpace ? 4 : 1) * uint64_t(normals.size())))
+    // Every per-vertex list at its final length, with one allocation each.
+    if (texCoords.size() > N)
+        texCoords.resize(N);
+    if (!budget.TakeWork(N - texCoords.size()) || !budget.Reserve(vertices, finalCount) ||
+        !budget.Reserve(texCoords, finalCount))
         return false;
-    normaliseAll(normals.data(), normals.size());
+    texCoords.resize(N);  // missing texture coordinates are (0, 0)
+    normals.clear();
     if (withTextureSpace) {
-        normaliseAll(tangents.data(), tangents.size());
-        binormalsFrom(tangents, normals, binormals);
+        tangents.clear();
+        binormals.clear();
     }
-    budget.GiveMemory(adjacencyBytes + bytesOf(split) + bytesOf(values) + bytesOf(entryGroup) +
-                      bytesOf(newIndex) + bytesOf(normalSums) + bytesOf(tangentSums) + grouping.bytesHeld());
+    if (!budget.Reserve(normals, finalCount) || !budget.Reserve(tangents, finalCount) ||
+        !budget.Reserve(binormals, finalCount))
+        return false;
+
+    // Step 1: the face values.
+    if (!budget.TakeWork(faceCount))
+        return false;
+    faceValues(faceRecords.data(), faceCount, vertices, texCoords, true, withTextureSpace);
+
+    // The sums of every vertex, scattered in face order (those of the mixed
+    // vertices are replaced below).
+    for (int k = 0; k < 6; ++k)
+        std::fill(sums.x[k], sums.x[k] + N, 0.0f);
+    if (withTextureSpace) {
+        for (const LFaceRecord& f : faceRecords) {
+            addFace(sums.x, f.a, f, true);
+            addFace(sums.x, f.b, f, true);
+            addFace(sums.x, f.c, f, true);
+        }
+    } else {
+        for (const LFaceRecord& f : faceRecords) {
+            addFace(sums.x, f.a, f, false);
+            addFace(sums.x, f.b, f, false);
+            addFace(sums.x, f.c, f, false);
+        }
+    }
+
+    // Split the mixed vertices, in increasing order (copies are appended in
+    // the documented order), replace the corners and sum each resulting
+    // vertex's terms in list order (groups refused a copy stay with vertex i).
+    uint32_t r = 0;
+    for (uint32_t i = 0; i < N && r < mixedCount; ++i) {
+        if (!mixed[i])
+            continue;
+        const uint32_t begin = offsets[r], end = offsets[r + 1];
+        const uint32_t groups = groupCount[r++];
+        newIndex[0] = i;
+        for (uint32_t g = 1; g < groups; ++g) {
+            newIndex[g] = i;
+            if (vertices.size() > 0xFFFF)
+                continue;  // index 65536 and up cannot be stored: the group keeps vertex i
+            vertices.push_back(vertices[i]);
+            texCoords.push_back(texCoords[i]);
+            if (!withTextureSpace) {
+                tangents.push_back(tangents[i]);
+                binormals.push_back(binormals[i]);
+            }
+            newIndex[g] = uint32_t(vertices.size() - 1);
+            copySums.zero(newIndex[g] - N);
+        }
+        sums.zero(i);
+        for (uint32_t e = begin; e < end; ++e) {
+            const uint32_t target = newIndex[entryGroup[e]];
+            LFaceRecord& f = faceRecords[lists[e]];
+            if (target == i) {
+                addFace(sums.x, i, f, withTextureSpace);
+                continue;
+            }
+            const uint16_t j = uint16_t(target);
+            if (f.a == i)
+                f.a = j;
+            if (f.b == i)
+                f.b = j;
+            if (f.c == i)
+                f.c = j;
+            addFace(copySums.x, target - N, f, withTextureSpace);
+        }
+    }
+
+    // Normalise the sums and write the per-vertex values, vertex by vertex.
+    const size_t copies = vertices.size() - N;
+    if (!budget.TakeWork((withTextureSpace ? 4 : 1) * uint64_t(vertices.size())))
+        return false;
+    for (const auto& [part, n] : {std::pair<Sums*, size_t>{&sums, N}, std::pair<Sums*, size_t>{&copySums, copies}}) {
+        float* const* x = part->x;
+        normaliseSoA(x[0], x[1], x[2], n);
+        append(normals, x, n);
+        if (!withTextureSpace)
+            continue;
+        normaliseSoA(x[3], x[4], x[5], n);
+        // binormal = normalise(tangent x normal)
+        for (size_t v = 0; v < n; ++v) {
+            x[6][v] = x[4][v] * x[2][v] - x[5][v] * x[1][v];
+            x[7][v] = x[5][v] * x[0][v] - x[3][v] * x[2][v];
+            x[8][v] = x[3][v] * x[1][v] - x[4][v] * x[0][v];
+        }
+        normaliseSoA(x[6], x[7], x[8], n);
+        append(tangents, x + 3, n);
+        append(binormals, x + 6, n);
+    }
+    budget.GiveMemory(groupingBytes);
     return true;
 }
 
