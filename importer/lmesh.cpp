@@ -181,6 +181,91 @@ void faceValues(LFaceRecord* faces, size_t count, const std::vector<LVec4>& vert
     }
 }
 
+// faceValues() for faces whose corners all name a vertex, four faces at a
+// time: the same operations lane by lane, so the same bits.
+void validFaceValues(LFaceRecord* faces, size_t count, const std::vector<LVec4>& vertices,
+                     const std::vector<LVec2>& texCoords, bool textureSpace)
+{
+    size_t i = 0;
+#if defined(__SSE2__)
+    const LVec4* P = vertices.data();
+    const LVec2* T = texCoords.data();
+    const __m128 one = _mm_set1_ps(1.0f);
+    const __m128 zero = _mm_setzero_ps();
+    const __m128 sign = _mm_set1_ps(-0.0f);
+    // x, y, z of three vectors given component-wise, into three records.
+    const auto store3 = [](float* p, __m128 v) {
+        _mm_storel_pi(reinterpret_cast<__m64*>(p), v);
+        _mm_store_ss(p + 2, _mm_movehl_ps(v, v));
+    };
+    const auto storeRows = [&](size_t at, LVec3 LFaceRecord::*field, __m128 X, __m128 Y, __m128 Z) {
+        __m128 W = zero;
+        _MM_TRANSPOSE4_PS(X, Y, Z, W);
+        store3(&(faces[at].*field).x, X);
+        store3(&(faces[at + 1].*field).x, Y);
+        store3(&(faces[at + 2].*field).x, Z);
+        store3(&(faces[at + 3].*field).x, W);
+    };
+    const auto gather = [&](const uint16_t LFaceRecord::*corner, size_t at, __m128& X, __m128& Y, __m128& Z) {
+        __m128 r0 = _mm_loadu_ps(&P[faces[at].*corner].x), r1 = _mm_loadu_ps(&P[faces[at + 1].*corner].x),
+               r2 = _mm_loadu_ps(&P[faces[at + 2].*corner].x), r3 = _mm_loadu_ps(&P[faces[at + 3].*corner].x);
+        _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+        X = r0, Y = r1, Z = r2;
+    };
+    const auto gatherUV = [&](const uint16_t LFaceRecord::*corner, size_t at, __m128& U, __m128& V) {
+        const __m128 lo = _mm_loadh_pi(_mm_loadl_pi(zero, reinterpret_cast<const __m64*>(&T[faces[at].*corner])),
+                                       reinterpret_cast<const __m64*>(&T[faces[at + 1].*corner]));
+        const __m128 hi = _mm_loadh_pi(_mm_loadl_pi(zero, reinterpret_cast<const __m64*>(&T[faces[at + 2].*corner])),
+                                       reinterpret_cast<const __m64*>(&T[faces[at + 3].*corner]));
+        U = _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0));
+        V = _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1));
+    };
+    for (; i + 4 <= count; i += 4) {
+        __m128 AX, AY, AZ, BX, BY, BZ, CX, CY, CZ;
+        gather(&LFaceRecord::a, i, AX, AY, AZ);
+        gather(&LFaceRecord::b, i, BX, BY, BZ);
+        gather(&LFaceRecord::c, i, CX, CY, CZ);
+        {
+            const __m128 bcx = _mm_sub_ps(BX, CX), bcy = _mm_sub_ps(BY, CY), bcz = _mm_sub_ps(BZ, CZ);
+            const __m128 bax = _mm_sub_ps(BX, AX), bay = _mm_sub_ps(BY, AY), baz = _mm_sub_ps(BZ, AZ);
+            __m128 NX = _mm_sub_ps(_mm_mul_ps(bcy, baz), _mm_mul_ps(bcz, bay));
+            __m128 NY = _mm_sub_ps(_mm_mul_ps(bcz, bax), _mm_mul_ps(bcx, baz));
+            __m128 NZ = _mm_sub_ps(_mm_mul_ps(bcx, bay), _mm_mul_ps(bcy, bax));
+            const __m128 l =
+                _mm_sqrt_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(NX, NX), _mm_mul_ps(NY, NY)), _mm_mul_ps(NZ, NZ)));
+            const __m128 isZero = _mm_cmpeq_ps(l, zero);
+            const __m128 inv = _mm_div_ps(one, l);
+            NX = _mm_or_ps(_mm_and_ps(isZero, NX), _mm_andnot_ps(isZero, _mm_mul_ps(NX, inv)));
+            NY = _mm_or_ps(_mm_and_ps(isZero, NY), _mm_andnot_ps(isZero, _mm_mul_ps(NY, inv)));
+            NZ = _mm_or_ps(_mm_and_ps(isZero, NZ), _mm_andnot_ps(isZero, _mm_mul_ps(NZ, inv)));
+            storeRows(i, &LFaceRecord::faceNormal, NX, NY, NZ);
+        }
+        if (!textureSpace)
+            continue;
+        __m128 UA, VA, UB, VB, UC, VC;
+        gatherUV(&LFaceRecord::a, i, UA, VA);
+        gatherUV(&LFaceRecord::b, i, UB, VB);
+        gatherUV(&LFaceRecord::c, i, UC, VC);
+        const __m128 du1 = _mm_sub_ps(UB, UA), dv1 = _mm_sub_ps(VB, VA);
+        const __m128 du2 = _mm_sub_ps(UC, UA), dv2 = _mm_sub_ps(VC, VA);
+        const __m128 px = _mm_sub_ps(_mm_mul_ps(du1, dv2), _mm_mul_ps(dv1, du2));
+        __m128 t[3], b[3];
+        const __m128 pa[3] = {AX, AY, AZ}, pb[3] = {BX, BY, BZ}, pc[3] = {CX, CY, CZ};
+        for (int k = 0; k < 3; ++k) {
+            const __m128 e1x = _mm_sub_ps(pb[k], pa[k]);
+            const __m128 e2x = _mm_sub_ps(pc[k], pa[k]);
+            const __m128 py = _mm_sub_ps(_mm_mul_ps(dv1, e2x), _mm_mul_ps(e1x, dv2));
+            const __m128 pz = _mm_sub_ps(_mm_mul_ps(e1x, du2), _mm_mul_ps(du1, e2x));
+            t[k] = _mm_xor_ps(_mm_div_ps(py, px), sign);
+            b[k] = _mm_xor_ps(_mm_div_ps(pz, px), sign);
+        }
+        storeRows(i, &LFaceRecord::faceTangent, t[0], t[1], t[2]);
+        storeRows(i, &LFaceRecord::faceBinormal, b[0], b[1], b[2]);
+    }
+#endif
+    faceValues(faces + i, count - i, vertices, texCoords, true, textureSpace);
+}
+
 // What a list's buffer was charged to a budget.
 template <class T>
 uint64_t bytesOf(const std::vector<T>& list)
@@ -529,42 +614,96 @@ private:
     unsigned char* m_at;
 };
 
-// Per-vertex sums, one array per component, and the binormals made from them.
-struct Sums {
-    float* x[9];  // normal x, y, z, tangent x, y, z, binormal x, y, z
-
-    void carve(Carver& carver, size_t n)
-    {
-        for (float*& c : x)
-            c = carver.take<float>(n);
-    }
-    static size_t bytes(size_t n) { return 9 * Carver::bytes<float>(n); }
-    void zero(size_t v)
-    {
-        for (int k = 0; k < 6; ++k)
-            x[k][v] = 0.0f;
-    }
+// Per-vertex sums and results: for vertex v, sums[v].v[kNormal] holds the
+// normal (x, y, z, and a lane nobody reads), then the tangent and the binormal, so
+// that a face is added to a vertex with two vector additions. The lanes are
+// independent: each holds exactly the scalar sum of its component.
+enum { kNormal = 0, kTangent = 1, kBinormal = 2 };
+struct alignas(16) VertexSums {
+    float v[3][4];
 };
 
-// Adds the face values of f to the sums of vertex v.
+// Adds the face values of f to the sums of one vertex.
 #if defined(__GNUC__)
 __attribute__((always_inline))
 #endif
-inline void addFace(float* const* x, size_t v, const LFaceRecord& f, bool withTangents)
+inline void addFace(VertexSums& s, const LFaceRecord& f, bool withTangents)
 {
-    x[0][v] += f.faceNormal.x;
-    x[1][v] += f.faceNormal.y;
-    x[2][v] += f.faceNormal.z;
+#if defined(__SSE2__)
+    // faceNormal and faceTangent are each followed by another float of the
+    // record, which lands in the unread lane.
+    _mm_store_ps(s.v[kNormal], _mm_add_ps(_mm_load_ps(s.v[kNormal]), _mm_loadu_ps(&f.faceNormal.x)));
+    if (withTangents)
+        _mm_store_ps(s.v[kTangent], _mm_add_ps(_mm_load_ps(s.v[kTangent]), _mm_loadu_ps(&f.faceTangent.x)));
+#else
+    s.v[kNormal][0] += f.faceNormal.x;
+    s.v[kNormal][1] += f.faceNormal.y;
+    s.v[kNormal][2] += f.faceNormal.z;
     if (withTangents) {
-        x[3][v] += f.faceTangent.x;
-        x[4][v] += f.faceTangent.y;
-        x[5][v] += f.faceTangent.z;
+        s.v[kTangent][0] += f.faceTangent.x;
+        s.v[kTangent][1] += f.faceTangent.y;
+        s.v[kTangent][2] += f.faceTangent.z;
+    }
+#endif
+}
+
+// Normalises the normals (and with withTangents the tangents) of n vertices
+// in place and makes their binormals: normalise(tangent x normal).
+void finishSums(VertexSums* s, size_t n, bool withTangents)
+{
+    size_t v = 0;
+#if defined(__SSE2__)
+    const __m128 one = _mm_set1_ps(1.0f);
+    const __m128 zero = _mm_setzero_ps();
+    const auto normalise4 = [&](__m128& X, __m128& Y, __m128& Z) {
+        const __m128 l = _mm_sqrt_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(X, X), _mm_mul_ps(Y, Y)), _mm_mul_ps(Z, Z)));
+        const __m128 isZero = _mm_cmpeq_ps(l, zero);  // false for NaN, as l == 0.0f
+        const __m128 inv = _mm_div_ps(one, l);
+        X = _mm_or_ps(_mm_and_ps(isZero, X), _mm_andnot_ps(isZero, _mm_mul_ps(X, inv)));
+        Y = _mm_or_ps(_mm_and_ps(isZero, Y), _mm_andnot_ps(isZero, _mm_mul_ps(Y, inv)));
+        Z = _mm_or_ps(_mm_and_ps(isZero, Z), _mm_andnot_ps(isZero, _mm_mul_ps(Z, inv)));
+    };
+    for (; v + 4 <= n; v += 4) {
+        VertexSums* q = s + v;
+        __m128 NX = _mm_load_ps(q[0].v[kNormal]), NY = _mm_load_ps(q[1].v[kNormal]), NZ = _mm_load_ps(q[2].v[kNormal]),
+               NW = _mm_load_ps(q[3].v[kNormal]);
+        _MM_TRANSPOSE4_PS(NX, NY, NZ, NW);
+        normalise4(NX, NY, NZ);
+        if (withTangents) {
+            __m128 TX = _mm_load_ps(q[0].v[kTangent]), TY = _mm_load_ps(q[1].v[kTangent]), TZ = _mm_load_ps(q[2].v[kTangent]),
+                   TW = _mm_load_ps(q[3].v[kTangent]);
+            _MM_TRANSPOSE4_PS(TX, TY, TZ, TW);
+            normalise4(TX, TY, TZ);
+            __m128 BX = _mm_sub_ps(_mm_mul_ps(TY, NZ), _mm_mul_ps(TZ, NY));
+            __m128 BY = _mm_sub_ps(_mm_mul_ps(TZ, NX), _mm_mul_ps(TX, NZ));
+            __m128 BZ = _mm_sub_ps(_mm_mul_ps(TX, NY), _mm_mul_ps(TY, NX));
+            normalise4(BX, BY, BZ);
+            __m128 BW = zero;
+            _MM_TRANSPOSE4_PS(TX, TY, TZ, TW);
+            _MM_TRANSPOSE4_PS(BX, BY, BZ, BW);
+            _mm_store_ps(q[0].v[kTangent], TX), _mm_store_ps(q[1].v[kTangent], TY), _mm_store_ps(q[2].v[kTangent], TZ), _mm_store_ps(q[3].v[kTangent], TW);
+            _mm_store_ps(q[0].v[kBinormal], BX), _mm_store_ps(q[1].v[kBinormal], BY), _mm_store_ps(q[2].v[kBinormal], BZ), _mm_store_ps(q[3].v[kBinormal], BW);
+        }
+        _MM_TRANSPOSE4_PS(NX, NY, NZ, NW);
+        _mm_store_ps(q[0].v[kNormal], NX), _mm_store_ps(q[1].v[kNormal], NY), _mm_store_ps(q[2].v[kNormal], NZ), _mm_store_ps(q[3].v[kNormal], NW);
+    }
+#endif
+    for (; v < n; ++v) {
+        VertexSums& q = s[v];
+        const LVec3 normal = normalise({q.v[kNormal][0], q.v[kNormal][1], q.v[kNormal][2]});
+        q.v[kNormal][0] = normal.x, q.v[kNormal][1] = normal.y, q.v[kNormal][2] = normal.z;
+        if (withTangents) {
+            const LVec3 tangent = normalise({q.v[kTangent][0], q.v[kTangent][1], q.v[kTangent][2]});
+            const LVec3 binormal = normalise(cross(tangent, normal));
+            q.v[kTangent][0] = tangent.x, q.v[kTangent][1] = tangent.y, q.v[kTangent][2] = tangent.z;
+            q.v[kBinormal][0] = binormal.x, q.v[kBinormal][1] = binormal.y, q.v[kBinormal][2] = binormal.z;
+        }
     }
 }
 
-// Reads the vectors (x[i], y[i], z[i]) of three component arrays as a range
-// of LVec3, so that a list is filled with one insert: its buffer grows at
-// most once and each element is written once.
+// Reads one of the vectors of a run of VertexSums as a range of LVec3, so
+// that a list is filled with one insert: its buffer grows at most once and
+// each element is written once.
 class Vec3Reader {
 public:
     using iterator_category = std::forward_iterator_tag;
@@ -573,30 +712,34 @@ public:
     using pointer = const LVec3*;
     using reference = LVec3;
 
-    Vec3Reader(const float* x, const float* y, const float* z, size_t i) : m_x(x), m_y(y), m_z(z), m_i(i) {}
-    LVec3 operator*() const { return {m_x[m_i], m_y[m_i], m_z[m_i]}; }
+    Vec3Reader(const VertexSums* s, int part) : m_s(s), m_part(part) {}
+    LVec3 operator*() const
+    {
+        const float* p = m_s->v[m_part];
+        return {p[0], p[1], p[2]};
+    }
     Vec3Reader& operator++()
     {
-        ++m_i;
+        ++m_s;
         return *this;
     }
     Vec3Reader operator++(int)
     {
         Vec3Reader old = *this;
-        ++m_i;
+        ++m_s;
         return old;
     }
-    bool operator==(const Vec3Reader& o) const { return m_i == o.m_i; }
-    bool operator!=(const Vec3Reader& o) const { return m_i != o.m_i; }
+    bool operator==(const Vec3Reader& o) const { return m_s == o.m_s; }
+    bool operator!=(const Vec3Reader& o) const { return m_s != o.m_s; }
 
 private:
-    const float *m_x, *m_y, *m_z;
-    size_t m_i;
+    const VertexSums* m_s;
+    int m_part;
 };
 
-void append(std::vector<LVec3>& list, const float* const* x, size_t n)
+void append(std::vector<LVec3>& list, const VertexSums* s, size_t n, int part)
 {
-    list.insert(list.end(), Vec3Reader(x[0], x[1], x[2], 0), Vec3Reader(x[0], x[1], x[2], n));
+    list.insert(list.end(), Vec3Reader(s, part), Vec3Reader(s + n, part));
 }
 
 } // namespace
@@ -634,7 +777,7 @@ bool LMesh::SplitAndSmooth(bool withTextureSpace, LBudget& budget, LWorkspace& w
 
     // Pass 1 over the faces: per vertex, its number of face entries and
     // whether its faces share one value.
-    void* perVertex = workspace.Get(0, 2 * Carver::bytes<uint32_t>(N) + Carver::bytes<uint8_t>(N) + Sums::bytes(N),
+    void* perVertex = workspace.Get(0, 2 * Carver::bytes<uint32_t>(N) + Carver::bytes<uint8_t>(N) + Carver::bytes<VertexSums>(N),
                                     budget);
     if (!perVertex)
         return false;
@@ -642,8 +785,7 @@ bool LMesh::SplitAndSmooth(bool withTextureSpace, LBudget& budget, LWorkspace& w
     uint32_t* count = carve.take<uint32_t>(N);  // then the rank of each mixed vertex
     uint32_t* first = carve.take<uint32_t>(N);
     uint8_t* mixed = carve.take<uint8_t>(N);
-    Sums sums;
-    sums.carve(carve, N);
+    VertexSums* sums = carve.take<VertexSums>(N);
     std::fill(count, count + N, 0u);
     std::fill(mixed, mixed + N, uint8_t(0));
     for (const LFaceRecord& f : faceRecords) {
@@ -674,13 +816,13 @@ bool LMesh::SplitAndSmooth(bool withTextureSpace, LBudget& budget, LWorkspace& w
     uint32_t* groupCount = nullptr;
     uint32_t* values = nullptr;
     uint32_t* newIndex = nullptr;
-    Sums copySums;
+    VertexSums* copySums = nullptr;
     if (mixedCount != 0) {
         void* split = workspace.Get(1,
                                     Carver::bytes<uint32_t>(size_t(mixedCount) + 1) +
                                         2 * Carver::bytes<uint32_t>(mixedEntries) +
                                         Carver::bytes<uint32_t>(mixedCount) + 2 * Carver::bytes<uint32_t>(longest) +
-                                        Sums::bytes(copyBound),
+                                        Carver::bytes<VertexSums>(copyBound),
                                     budget);
         if (!split)
             return false;
@@ -691,7 +833,7 @@ bool LMesh::SplitAndSmooth(bool withTextureSpace, LBudget& budget, LWorkspace& w
         groupCount = carveSplit.take<uint32_t>(mixedCount);
         values = carveSplit.take<uint32_t>(longest);
         newIndex = carveSplit.take<uint32_t>(longest);
-        copySums.carve(carveSplit, copyBound);
+        copySums = carveSplit.take<VertexSums>(copyBound);
         uint32_t total = 0, rank = 0;
         for (uint32_t v = 0; v < N; ++v)
             if (mixed[v]) {
@@ -753,23 +895,22 @@ bool LMesh::SplitAndSmooth(bool withTextureSpace, LBudget& budget, LWorkspace& w
     // Step 1: the face values.
     if (!budget.TakeWork(faceCount))
         return false;
-    faceValues(faceRecords.data(), faceCount, vertices, texCoords, true, withTextureSpace);
+    validFaceValues(faceRecords.data(), faceCount, vertices, texCoords, withTextureSpace);
 
     // The sums of every vertex, scattered in face order (those of the mixed
     // vertices are replaced below).
-    for (int k = 0; k < 6; ++k)
-        std::fill(sums.x[k], sums.x[k] + N, 0.0f);
+    std::fill(sums, sums + N, VertexSums{});
     if (withTextureSpace) {
         for (const LFaceRecord& f : faceRecords) {
-            addFace(sums.x, f.a, f, true);
-            addFace(sums.x, f.b, f, true);
-            addFace(sums.x, f.c, f, true);
+            addFace(sums[f.a], f, true);
+            addFace(sums[f.b], f, true);
+            addFace(sums[f.c], f, true);
         }
     } else {
         for (const LFaceRecord& f : faceRecords) {
-            addFace(sums.x, f.a, f, false);
-            addFace(sums.x, f.b, f, false);
-            addFace(sums.x, f.c, f, false);
+            addFace(sums[f.a], f, false);
+            addFace(sums[f.b], f, false);
+            addFace(sums[f.c], f, false);
         }
     }
 
@@ -794,14 +935,14 @@ bool LMesh::SplitAndSmooth(bool withTextureSpace, LBudget& budget, LWorkspace& w
                 binormals.push_back(binormals[i]);
             }
             newIndex[g] = uint32_t(vertices.size() - 1);
-            copySums.zero(newIndex[g] - N);
+            copySums[newIndex[g] - N] = VertexSums{};
         }
-        sums.zero(i);
+        sums[i] = VertexSums{};
         for (uint32_t e = begin; e < end; ++e) {
             const uint32_t target = newIndex[entryGroup[e]];
             LFaceRecord& f = faceRecords[lists[e]];
             if (target == i) {
-                addFace(sums.x, i, f, withTextureSpace);
+                addFace(sums[i], f, withTextureSpace);
                 continue;
             }
             const uint16_t j = uint16_t(target);
@@ -811,7 +952,7 @@ bool LMesh::SplitAndSmooth(bool withTextureSpace, LBudget& budget, LWorkspace& w
                 f.b = j;
             if (f.c == i)
                 f.c = j;
-            addFace(copySums.x, target - N, f, withTextureSpace);
+            addFace(copySums[target - N], f, withTextureSpace);
         }
     }
 
@@ -819,22 +960,13 @@ bool LMesh::SplitAndSmooth(bool withTextureSpace, LBudget& budget, LWorkspace& w
     const size_t copies = vertices.size() - N;
     if (!budget.TakeWork((withTextureSpace ? 4 : 1) * uint64_t(vertices.size())))
         return false;
-    for (const auto& [part, n] : {std::pair<Sums*, size_t>{&sums, N}, std::pair<Sums*, size_t>{&copySums, copies}}) {
-        float* const* x = part->x;
-        normaliseSoA(x[0], x[1], x[2], n);
-        append(normals, x, n);
-        if (!withTextureSpace)
-            continue;
-        normaliseSoA(x[3], x[4], x[5], n);
-        // binormal = normalise(tangent x normal)
-        for (size_t v = 0; v < n; ++v) {
-            x[6][v] = x[4][v] * x[2][v] - x[5][v] * x[1][v];
-            x[7][v] = x[5][v] * x[0][v] - x[3][v] * x[2][v];
-            x[8][v] = x[3][v] * x[1][v] - x[4][v] * x[0][v];
+    for (const auto& [part, n] : {std::pair<VertexSums*, size_t>{sums, N}, std::pair<VertexSums*, size_t>{copySums, copies}}) {
+        finishSums(part, n, withTextureSpace);
+        append(normals, part, n, kNormal);
+        if (withTextureSpace) {
+            append(tangents, part, n, kTangent);
+            append(binormals, part, n, kBinormal);
         }
-        normaliseSoA(x[6], x[7], x[8], n);
-        append(tangents, x + 3, n);
-        append(binormals, x + 6, n);
     }
     budget.GiveMemory(groupingBytes);
     return true;
