@@ -51,6 +51,12 @@
 // per load, so they cost log n each and give what FindMaterial/FindMesh
 // give: the first in list order.
 //
+// An importer keeps one workspace (see LWorkspace) from load to load: it
+// holds LoadFile's copy of the file, then the bookkeeping of post-processing
+// mesh after mesh, so that loads after the first touch no fresh memory for
+// it. A load pays from its budget for the part of the workspace it uses;
+// the workspace is at most as large as the largest load so far needed.
+//
 // No exception leaves a load: an allocation that fails inside the budget
 // (the system itself out of memory) makes it return false with the lists
 // empty, too.
@@ -86,7 +92,8 @@ public:
     L3DS& operator=(const L3DS&) = delete;
     ~L3DS() override;
 
-    // Reads the whole file with one read, then parses it as LoadMemory does.
+    // Reads the whole file with one read into the importer's workspace, then
+    // parses it as LoadMemory does.
     // Returns false when the file cannot be opened or read whole (empty files
     // included); the scene lists then keep what they held.
     bool LoadFile(const char* filename) override;
