@@ -1,24 +1,48 @@
 // Writes every list of every scene object that L3DS loads from the given
 // files to standard output, as raw bytes, so that two builds of the importer
 // can be compared byte for byte (cmp). With --corpus DIR it first writes the
-// generated corpus of the importer benchmark (scene_corpus.h) to DIR.
+// generated corpus of the importer benchmark (scene_corpus.h) to DIR. With
+// --one-nan every NaN is written as the same bits: which of two NaNs an
+// addition passes on is the compiler's choice (it may swap the operands), so
+// builds can differ there, on files with NaN or infinite values, and only
+// there.
 //
-//     importer_dump --corpus /tmp/c && importer_dump /tmp/c/*.3ds > before.bin
+//     importer_dump --corpus DIR && importer_dump DIR/*.3ds > before.bin
 #include "scene_corpus.h"
 
 #include <l3ds.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
 namespace {
 
+bool oneNan = false;
+
 void put(const void* data, size_t bytes) { std::fwrite(data, 1, bytes, stdout); }
 
 template <class T>
 void putValue(const T& v) { put(&v, sizeof v); }
+
+void putValue(float v)
+{
+    if (oneNan && std::isnan(v))
+        v = std::numeric_limits<float>::quiet_NaN();
+    put(&v, sizeof v);
+}
+void putValue(const LVec2& v) { putValue(v.u), putValue(v.v); }
+void putValue(const LVec3& v) { putValue(v.x), putValue(v.y), putValue(v.z); }
+void putValue(const LVec4& v) { putValue(v.x), putValue(v.y), putValue(v.z), putValue(v.w); }
+void putValue(const LColorRGB& v) { putValue(v.r), putValue(v.g), putValue(v.b); }
+void putValue(const LMat4& m)
+{
+    for (float v : m.m)
+        putValue(v);
+}
 
 void putString(const std::string& s)
 {
@@ -30,7 +54,8 @@ template <class T>
 void putList(const std::vector<T>& list)
 {
     putValue(uint64_t(list.size()));
-    put(list.data(), list.size() * sizeof(T));
+    for (const T& v : list)
+        putValue(v);
 }
 
 // Padding bytes are not values: the face record's fields one by one.
@@ -95,6 +120,10 @@ void dump(L3DS& importer, int level)
 int main(int argc, char** argv)
 {
     int first = 1;
+    if (argc >= 2 && std::strcmp(argv[1], "--one-nan") == 0) {
+        oneNan = true;
+        ++argv, --argc;
+    }
     if (argc >= 3 && std::strcmp(argv[1], "--corpus") == 0) {
         for (const corpus::File& file : corpus::generate())
             if (!filewriters::writeFile(std::string(argv[2]) + "/" + file.name, file.bytes)) {

@@ -185,7 +185,7 @@ bool L3DS::LoadFile(const char* filename)
         return false;
     }
     const size_t size = size_t(info.st_size);
-    uint8_t* data = static_cast<uint8_t*>(workspace.Get(0, size));
+    uint8_t* data = static_cast<uint8_t*>(workspace.Get(kFileBlock, size));
     if (!data) {
         ::close(fd);
         return false;
@@ -214,7 +214,7 @@ bool L3DS::LoadFile(const char* filename)
         return false;
     }
     const size_t size = size_t(length);
-    uint8_t* data = static_cast<uint8_t*>(workspace.Get(0, size));
+    uint8_t* data = static_cast<uint8_t*>(workspace.Get(kFileBlock, size));
     if (!data) {
         std::fclose(file);
         return false;
@@ -241,6 +241,7 @@ bool L3DS::LoadMemory(const void* data, uint32_t size)
     endOfData = false;
     budget = LoadBudget(size);
     workspace.StartJob();
+    pendingVertices.clear();
     bool ok = false;
     try {
         ok = ParseScene() && !budget.Exceeded();
@@ -255,6 +256,7 @@ bool L3DS::LoadMemory(const void* data, uint32_t size)
     }
     materialIndex = NameIndex();
     meshIndex = NameIndex();
+    pendingVertices.clear();
     buffer = nullptr;
     bufferSize = 0;
     position = 0;
@@ -568,13 +570,18 @@ bool L3DS::ParseScene()
         }
     }
 
-    // The file's bytes are not read from here on: post-processing may reuse
-    // the workspace that holds them.
+    // The file's bytes are not read from here on but where pendingVertices
+    // points (post-processing decodes them).
     buffer = nullptr;
     bufferSize = 0;
-    for (LMesh& mesh : meshes)
-        if (!PostProcess(mesh))
+    size_t next = 0;
+    for (size_t i = 0; i < meshes.size(); ++i) {
+        const LVertexSource* source = nullptr;
+        if (next < pendingVertices.size() && pendingVertices[next].mesh == i)
+            source = &pendingVertices[next++];
+        if (!meshes[i].PostProcess(postProcessLevel, budget, workspace, source))
             return false;
+    }
 
     position = 0;
     objectName[0] = 0;
@@ -583,40 +590,114 @@ bool L3DS::ParseScene()
 
 bool L3DS::PostProcess(LMesh& mesh) { return mesh.PostProcess(postProcessLevel, budget, workspace); }
 
+// The list becomes n vertices from the 3 n floats of `floats`, each written
+// once; texture coordinates are kept up to n.
+void L3DS::PutVertices(LMesh& mesh, const Run& floats, uint32_t n)
+{
+    std::vector<LVec4>& v = mesh.vertices;
+    v.clear();
+    if (mesh.texCoords.size() > n)
+        mesh.texCoords.resize(n);
+    if (floats.fitting == floats.count) {
+        assignDecoded<LVec4, 12, vertexAt>(v, floats.data, n);
+    } else {
+        for (uint32_t i = 0; i < n; ++i)
+            v.push_back({floats.f(3 * i), floats.f(3 * i + 1), floats.f(3 * i + 2), 1.0f});
+    }
+}
+
+// Texture coordinate i becomes pair i of `floats` for each i below kept
+// (the list has room for kept).
+void L3DS::PutTexCoords(std::vector<LVec2>& t, const Run& floats, uint32_t kept)
+{
+    const uint32_t overwritten = std::min(kept, uint32_t(t.size()));
+    if (floats.fitting == floats.count) {
+        const uint8_t* p = floats.data;
+        for (uint32_t i = 0; i < overwritten; ++i, p += 8)
+            t[i] = texCoordAt(p);
+        t.insert(t.end(), Decoder<LVec2, 8, texCoordAt>(p), Decoder<LVec2, 8, texCoordAt>(p + 8 * (kept - overwritten)));
+    } else {
+        uint32_t i = 0;
+        for (; i < overwritten; ++i)
+            t[i] = {floats.f(2 * i), floats.f(2 * i + 1)};
+        for (; i < kept; ++i)
+            t.push_back({floats.f(2 * i), floats.f(2 * i + 1)});
+    }
+}
+
+void L3DS::PendingVertices::Fill(std::vector<LVec4>& vertices, std::vector<LVec2>& texCoords) const
+{
+    if (positions.fitting == positions.count) {
+        assignDecoded<LVec4, 12, vertexAt>(vertices, positions.data, count);
+    } else {
+        for (uint32_t i = 0; i < count; ++i)
+            vertices.push_back({positions.f(3 * i), positions.f(3 * i + 1), positions.f(3 * i + 2), 1.0f});
+    }
+    if (hasTexCoords)
+        PutTexCoords(texCoords, texRun, std::min(texCount, count));
+    texCoords.resize(count);  // the others are (0, 0)
+}
+
+// Decodes what `pending` holds into the mesh, when the mesh's chunks are not
+// the usual one vertex list followed by at most one list of texture
+// coordinates; from then on the mesh is read as its chunks come.
+bool L3DS::Materialise(LMesh& mesh, PendingVertices& pending, int& state)
+{
+    if (state == kPositionsPending || state == kBothPending) {
+        if (!budget.Reserve(mesh.vertices, pending.count) || !budget.Reserve(mesh.texCoords, pending.count))
+            return false;
+        pending.Fill(mesh.vertices, mesh.texCoords);
+    }
+    state = kDecoded;
+    return true;
+}
+
 void L3DS::ReadMesh(const LChunkInfo& chunk)
 {
     if (!budget.Grow(meshes) || !TakeName(std::strlen(objectName)))
         return;
+    PendingVertices pending;
+    int state = kNothingRead;
     LMesh mesh;
     mesh.SetName(objectName);
     Seek(chunk.start);
     WalkSubChunks(chunk, [&](const LChunkInfo& s) {
         switch (s.id) {
         case kVertexList: {
-            // The list becomes n vertices, all read here (no zeros first);
-            // texture coordinates are kept up to n.
             const uint32_t n = ReadShort();
-            if (!SizeVertexArrays(mesh, n) || !budget.TakeWork(n))
-                return false;
-            std::vector<LVec4>& v = mesh.vertices;
-            v.clear();
-            if (mesh.texCoords.size() > n)
-                mesh.texCoords.resize(n);
-            if (Fits(n, 12)) {
-                assignDecoded<LVec4, 12, vertexAt>(v, buffer + position, n);
-                position += 12 * n;
-            } else {
-                const Run floats = StartRun(3 * n, 4);
-                for (uint32_t i = 0; i < n; ++i)
-                    v.push_back({floats.f(3 * i), floats.f(3 * i + 1), floats.f(3 * i + 2), 1.0f});
-                EndRun(floats);
+            if (state == kNothingRead) {
+                // Kept in the file until post-processing knows the final length.
+                if (!budget.TakeWork(6 * uint64_t(n)))
+                    return false;
+                pending.count = n;
+                pending.positions = StartRun(3 * n, 4);
+                EndRun(pending.positions);
+                state = kPositionsPending;
+                break;
             }
+            if (!Materialise(mesh, pending, state) || !SizeVertexArrays(mesh, n) || !budget.TakeWork(n))
+                return false;
+            const Run floats = StartRun(3 * n, 4);
+            PutVertices(mesh, floats, n);
+            EndRun(floats);
             break;
         }
         case kMapList: {
+            const uint32_t n = ReadShort();
+            if (state == kPositionsPending) {
+                if (!budget.TakeWork(n))
+                    return false;
+                pending.texCount = n;
+                pending.hasTexCoords = true;
+                pending.texRun = StartRun(2 * n, 4);
+                EndRun(pending.texRun);
+                state = kBothPending;
+                break;
+            }
+            if (!Materialise(mesh, pending, state))
+                return false;
             // Coordinate i is written when i is below the vertex count; a
             // mesh without vertices gets n zero vertices first.
-            const uint32_t n = ReadShort();
             if (mesh.GetVertexCount() == 0) {
                 if (!SizeVertexArrays(mesh, n))
                     return false;
@@ -624,26 +705,11 @@ void L3DS::ReadMesh(const LChunkInfo& chunk)
             }
             const uint32_t count = mesh.GetVertexCount();
             const uint32_t kept = n < count ? n : count;
-            std::vector<LVec2>& t = mesh.texCoords;
-            if (!budget.TakeWork(n) || !budget.Reserve(t, kept))
+            if (!budget.TakeWork(n) || !budget.Reserve(mesh.texCoords, kept))
                 return false;
-            const uint32_t overwritten = std::min(kept, uint32_t(t.size()));
-            if (Fits(n, 8)) {
-                const uint8_t* p = buffer + position;
-                for (uint32_t i = 0; i < overwritten; ++i, p += 8)
-                    t[i] = texCoordAt(p);
-                t.insert(t.end(), Decoder<LVec2, 8, texCoordAt>(p),
-                         Decoder<LVec2, 8, texCoordAt>(p + 8 * (kept - overwritten)));
-                position += 8 * n;
-            } else {
-                const Run floats = StartRun(2 * n, 4);
-                uint32_t i = 0;
-                for (; i < overwritten; ++i)
-                    t[i] = {floats.f(2 * i), floats.f(2 * i + 1)};
-                for (; i < kept; ++i)
-                    t.push_back({floats.f(2 * i), floats.f(2 * i + 1)});
-                EndRun(floats);
-            }
+            const Run floats = StartRun(2 * n, 4);
+            PutTexCoords(mesh.texCoords, floats, kept);
+            EndRun(floats);
             break;
         }
         case kMeshMatrix: {
@@ -662,6 +728,12 @@ void L3DS::ReadMesh(const LChunkInfo& chunk)
         }
         return !budget.Exceeded();
     });
+    if (state == kPositionsPending || state == kBothPending) {
+        if (!budget.Grow(pendingVertices))
+            return;
+        pending.mesh = meshes.size();
+        pendingVertices.push_back(pending);
+    }
     meshes.push_back(std::move(mesh));
 }
 

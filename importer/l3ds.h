@@ -179,6 +179,29 @@ private:
     };
     Run StartRun(uint32_t count, uint32_t size) const;
     void EndRun(const Run& run);
+
+    // A mesh read as one vertex list followed by at most one list of texture
+    // coordinates (the usual order) keeps them in the file's bytes until
+    // post-processing, which decodes them at once into lists of their final
+    // length, copies from splitting included. Any other order of those
+    // chunks decodes them as they come.
+    struct PendingVertices final : LVertexSource {
+        Run positions{};  // 3 count floats
+        Run texRun{};     // 2 texCount floats, when hasTexCoords
+        uint32_t count = 0;
+        uint32_t texCount = 0;
+        bool hasTexCoords = false;
+        size_t mesh = 0;  // its index in meshes
+        uint32_t Count() const override { return count; }
+        void Fill(std::vector<LVec4>& vertices, std::vector<LVec2>& texCoords) const override;
+    };
+    enum { kNothingRead, kPositionsPending, kBothPending, kDecoded };
+    static void PutVertices(LMesh& mesh, const Run& floats, uint32_t n);
+    static void PutTexCoords(std::vector<LVec2>& t, const Run& floats, uint32_t kept);
+    bool Materialise(LMesh& mesh, PendingVertices& pending, int& state);
+    // The workspace block of LoadFile's copy of the file (post-processing
+    // uses the others while the file is still read).
+    static constexpr int kFileBlock = 2;
     void ReadTrackFirstKey(int floats);
     // The reader's allocations and loops, inside the budget.
     bool SizeVertexArrays(LMesh& mesh, uint32_t n);
@@ -208,6 +231,7 @@ private:
     // LoadFile's copy of the file, then post-processing's bookkeeping; kept
     // from load to load.
     LWorkspace workspace;
+    std::vector<PendingVertices> pendingVertices;  // in mesh order
     NameIndex materialIndex;
     NameIndex meshIndex;
     // The sub-chunk walk over the chunks of c, starting with

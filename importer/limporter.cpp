@@ -37,6 +37,8 @@ void* LWorkspace::Get(int block, size_t bytes, LBudget& budget)
     return Get(block, bytes);
 }
 
+LVertexSource::~LVertexSource() = default;
+
 LObject::~LObject() = default;
 
 const std::string& LObject::GetName() const { return name; }

@@ -522,17 +522,17 @@ void LMesh::CalcNormalsAndTextureSpace()
 {
     LBudget unlimited;
     LWorkspace workspace;
-    NormalsAndTextureSpace(unlimited, workspace);
+    NormalsAndTextureSpace(unlimited, workspace, nullptr);
 }
 
 // Every list that this writes whole (normals, tangents, binormals, triangles)
 // is left as it is until its final length is known, and then written once;
 // the others are brought to their final length with one allocation each.
-bool LMesh::NormalsAndTextureSpace(LBudget& budget, LWorkspace& workspace)
+bool LMesh::NormalsAndTextureSpace(LBudget& budget, LWorkspace& workspace, const LVertexSource* source)
 {
     if (!budget.TakeWork(faceRecords.size()))
         return DropAll();
-    const size_t vertexCount = vertices.size();
+    const size_t vertexCount = source ? source->Count() : vertices.size();
     faceRecords.erase(std::remove_if(faceRecords.begin(), faceRecords.end(),
                                      [vertexCount](const LFaceRecord& f) {
                                          return f.a >= vertexCount || f.b >= vertexCount || f.c >= vertexCount;
@@ -541,7 +541,7 @@ bool LMesh::NormalsAndTextureSpace(LBudget& budget, LWorkspace& workspace)
     // Face normals and the per-face step of CalcTextureSpace (the corners'
     // positions and texture coordinates are the same before and after the
     // split: copies carry them), the split, and the per-vertex values.
-    if (!SplitAndSmooth(true, budget, workspace))
+    if (!SplitAndSmooth(true, budget, workspace, source))
         return DropAll();
     // 6. The drawn triangles.
     const size_t n = faceRecords.size();
@@ -575,6 +575,21 @@ bool LMesh::PostProcess(int level, LBudget& budget)
 
 bool LMesh::PostProcess(int level, LBudget& budget, LWorkspace& workspace)
 {
+    return PostProcess(level, budget, workspace, nullptr);
+}
+
+bool LMesh::PostProcess(int level, LBudget& budget, LWorkspace& workspace, const LVertexSource* source)
+{
+    if (source && level == 2)
+        return NormalsAndTextureSpace(budget, workspace, source);  // decodes at the final length
+    if (source) {
+        const uint32_t n = source->Count();
+        vertices.clear();
+        texCoords.clear();
+        if (!budget.Reserve(vertices, n) || !budget.Reserve(texCoords, n))
+            return DropAll();
+        source->Fill(vertices, texCoords);
+    }
     switch (level) {
     case 0:
         if (!budget.TakeWork(vertices.size()))
@@ -584,7 +599,7 @@ bool LMesh::PostProcess(int level, LBudget& budget, LWorkspace& workspace)
     case 1:
         return Normals(false, budget, workspace);
     case 2:
-        return NormalsAndTextureSpace(budget, workspace);  // == CalcNormals(true); CalcTextureSpace();
+        return NormalsAndTextureSpace(budget, workspace, nullptr);  // == CalcNormals(true); CalcTextureSpace();
     default:
         return DropInvalidFaces(budget) && CopyCorners(budget);
     }
@@ -767,9 +782,10 @@ void append(std::vector<LVec3>& list, const VertexSums* s, size_t n, int part)
 // per-vertex list is allocated once at its final length, and the lists that
 // are computed whole are written once. The bookkeeping lives in `workspace`:
 // block 0 per vertex, block 1 for the mixed vertices.
-bool LMesh::SplitAndSmooth(bool withTextureSpace, LBudget& budget, LWorkspace& workspace)
+bool LMesh::SplitAndSmooth(bool withTextureSpace, LBudget& budget, LWorkspace& workspace,
+                           const LVertexSource* source)
 {
-    const uint32_t N = uint32_t(vertices.size());
+    const uint32_t N = source ? source->Count() : uint32_t(vertices.size());
     const size_t faceCount = faceRecords.size();
     const uint64_t entries = 3 * uint64_t(faceCount);
     if (!budget.TakeWork(3 * uint64_t(N) + 3 * entries + 1))
@@ -877,12 +893,20 @@ bool LMesh::SplitAndSmooth(bool withTextureSpace, LBudget& budget, LWorkspace& w
     const uint64_t groupingBytes = grouping.bytesHeld();
 
     // Every per-vertex list at its final length, with one allocation each.
-    if (texCoords.size() > N)
-        texCoords.resize(N);
-    if (!budget.TakeWork(N - texCoords.size()) || !budget.Reserve(vertices, finalCount) ||
-        !budget.Reserve(texCoords, finalCount))
-        return false;
-    texCoords.resize(N);  // missing texture coordinates are (0, 0)
+    if (source) {
+        vertices.clear();
+        texCoords.clear();
+        if (!budget.Reserve(vertices, finalCount) || !budget.Reserve(texCoords, finalCount))
+            return false;
+        source->Fill(vertices, texCoords);
+    } else {
+        if (texCoords.size() > N)
+            texCoords.resize(N);
+        if (!budget.TakeWork(N - texCoords.size()) || !budget.Reserve(vertices, finalCount) ||
+            !budget.Reserve(texCoords, finalCount))
+            return false;
+        texCoords.resize(N);  // missing texture coordinates are (0, 0)
+    }
     normals.clear();
     if (withTextureSpace) {
         tangents.clear();

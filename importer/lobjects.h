@@ -183,8 +183,10 @@ private:
 // after load.
 class LWorkspace {
 public:
-    // Independent blocks: a job may hold one of each at a time.
-    static constexpr int kBlocks = 2;
+    // Independent blocks: a job may hold one of each at a time. (The
+    // importer's LoadFile keeps the file in block 2; post-processing uses
+    // blocks 0 and 1.)
+    static constexpr int kBlocks = 3;
 
     // Block `block` with room for at least `bytes` bytes (16-byte aligned,
     // contents unspecified), valid until the next Get of that block; null
@@ -208,6 +210,19 @@ private:
     std::unique_ptr<Cell[]> m_block[kBlocks];
     size_t m_capacity[kBlocks] = {};
     uint64_t m_charged[kBlocks] = {};
+};
+
+// Positions and texture coordinates that a reader has not decoded yet, so
+// that post-processing can decode them straight into lists of their final
+// length (splitting appends vertices): no list of a mesh then grows twice.
+class LVertexSource {
+public:
+    virtual ~LVertexSource();
+    // The vertex count.
+    virtual uint32_t Count() const = 0;
+    // Appends Count() positions to `vertices` and Count() texture
+    // coordinates to `texCoords`; both lists come empty, with room enough.
+    virtual void Fill(std::vector<LVec4>& vertices, std::vector<LVec2>& texCoords) const = 0;
 };
 
 // ---------------------------------------------------------------------------
@@ -376,6 +391,9 @@ public:
     // mesh after mesh reuses it); the memory taken from the budget for it is
     // that of `workspace` (see LWorkspace::Get).
     bool PostProcess(int level, LBudget& budget, LWorkspace& workspace);
+    // The same for a mesh whose positions and texture coordinates are still
+    // in `source` (vertices and texCoords empty); null: they are in the lists.
+    bool PostProcess(int level, LBudget& budget, LWorkspace& workspace, const LVertexSource* source);
 
     // The data. See the top of this file for the invariants.
     std::vector<LVec4> vertices;
@@ -398,10 +416,11 @@ private:
     bool CopyCorners(LBudget& budget);
     bool Normals(bool useSmoothingGroups, LBudget& budget, LWorkspace& workspace);
     bool TextureSpace(LBudget& budget);
-    bool NormalsAndTextureSpace(LBudget& budget, LWorkspace& workspace);
+    bool NormalsAndTextureSpace(LBudget& budget, LWorkspace& workspace, const LVertexSource* source);
     // Vertex splitting and vertex normals (and tangents), each per-vertex
     // list sized once to its final length.
-    bool SplitAndSmooth(bool withTextureSpace, LBudget& budget, LWorkspace& workspace);
+    bool SplitAndSmooth(bool withTextureSpace, LBudget& budget, LWorkspace& workspace,
+                        const LVertexSource* source = nullptr);
 };
 
 // ---------------------------------------------------------------------------
