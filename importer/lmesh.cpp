@@ -525,6 +525,40 @@ void LMesh::CalcNormalsAndTextureSpace()
     NormalsAndTextureSpace(unlimited, workspace, nullptr);
 }
 
+namespace {
+
+// Reads the corners of a run of face records as a range of LIndexTriangle,
+// so that the drawn list is filled with one insert.
+class CornerReader {
+public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = LIndexTriangle;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const LIndexTriangle*;
+    using reference = LIndexTriangle;
+
+    explicit CornerReader(const LFaceRecord* f) : m_f(f) {}
+    LIndexTriangle operator*() const { return {m_f->a, m_f->b, m_f->c}; }
+    CornerReader& operator++()
+    {
+        ++m_f;
+        return *this;
+    }
+    CornerReader operator++(int)
+    {
+        CornerReader old = *this;
+        ++m_f;
+        return old;
+    }
+    bool operator==(const CornerReader& o) const { return m_f == o.m_f; }
+    bool operator!=(const CornerReader& o) const { return m_f != o.m_f; }
+
+private:
+    const LFaceRecord* m_f;
+};
+
+} // namespace
+
 // Every list that this writes whole (normals, tangents, binormals, triangles)
 // is left as it is until its final length is known, and then written once;
 // the others are brought to their final length with one allocation each.
@@ -550,8 +584,7 @@ bool LMesh::NormalsAndTextureSpace(LBudget& budget, LWorkspace& workspace, const
     triangles.clear();
     if (!budget.Reserve(triangles, n))
         return DropAll();
-    for (const LFaceRecord& f : faceRecords)
-        triangles.push_back({f.a, f.b, f.c});
+    triangles.insert(triangles.end(), CornerReader(faceRecords.data()), CornerReader(faceRecords.data() + n));
     return true;
 }
 
