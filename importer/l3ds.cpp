@@ -278,6 +278,7 @@ bool L3DS::SizeVertexArrays(LMesh& mesh, uint32_t n)
         return false;
     return budget.Reserve(mesh.vertices, n);
 }
+
 bool L3DS::TakeName(size_t length)
 {
     return length <= kShortString || budget.TakeMemory(LBudget::BlockBytes(length + 1));
