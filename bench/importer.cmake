@@ -6,3 +6,7 @@ if(assimp_FOUND AND TARGET assimp::assimp)
   target_link_libraries(bench_importer PRIVATE assimp::assimp)
   target_compile_definitions(bench_importer PRIVATE HAVE_ASSIMP=1)
 endif()
+
+# Byte-for-byte dumps of what L3DS loads, to compare two builds of it.
+add_executable(importer_dump importer_dump.cpp)
+target_link_libraries(importer_dump PRIVATE importer filewriters)

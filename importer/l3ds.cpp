@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstddef>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <utility>
@@ -31,6 +33,52 @@ inline float lef(const uint8_t* p)
     float f;
     std::memcpy(&f, &bits, 4);
     return f;
+}
+
+// The elements of a run of records in the file, decoded one per step, so that
+// a list is filled with one assign: its buffer grows at most once and each
+// element is written once, whole.
+template <class T, size_t Stride, T (*Decode)(const uint8_t*)>
+class Decoder {
+public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = T;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const T*;
+    using reference = T;
+
+    explicit Decoder(const uint8_t* p) : m_p(p) {}
+    T operator*() const { return Decode(m_p); }
+    Decoder& operator++()
+    {
+        m_p += Stride;
+        return *this;
+    }
+    Decoder operator++(int)
+    {
+        Decoder old = *this;
+        m_p += Stride;
+        return old;
+    }
+    bool operator==(const Decoder& o) const { return m_p == o.m_p; }
+    bool operator!=(const Decoder& o) const { return m_p != o.m_p; }
+
+private:
+    const uint8_t* m_p;
+};
+
+inline LVec4 vertexAt(const uint8_t* p) { return {lef(p), lef(p + 4), lef(p + 8), 1.0f}; }
+inline LVec2 texCoordAt(const uint8_t* p) { return {lef(p), lef(p + 4)}; }
+// A face: corners a, b, c and the flags (consumed, not kept); smoothing group 1.
+inline LFaceRecord faceAt(const uint8_t* p)
+{
+    return {le16(p), le16(p + 2), le16(p + 4), 1, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}, 0};
+}
+
+template <class T, size_t Stride, T (*Decode)(const uint8_t*)>
+void assignDecoded(std::vector<T>& list, const uint8_t* p, size_t n)
+{
+    list.assign(Decoder<T, Stride, Decode>(p), Decoder<T, Stride, Decode>(p + Stride * n));
 }
 
 // Chunk ids.
@@ -137,14 +185,14 @@ bool L3DS::LoadFile(const char* filename)
         return false;
     }
     const size_t size = size_t(info.st_size);
-    std::unique_ptr<uint8_t[]> data(new (std::nothrow) uint8_t[size]);
+    uint8_t* data = static_cast<uint8_t*>(workspace.Get(kFileBlock, size));
     if (!data) {
         ::close(fd);
         return false;
     }
     size_t got = 0;
     while (got < size) {  // one read; more only if the kernel delivers less
-        const ssize_t n = ::read(fd, data.get() + got, size - got);
+        const ssize_t n = ::read(fd, data + got, size - got);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -166,17 +214,17 @@ bool L3DS::LoadFile(const char* filename)
         return false;
     }
     const size_t size = size_t(length);
-    std::unique_ptr<uint8_t[]> data(new (std::nothrow) uint8_t[size]);
+    uint8_t* data = static_cast<uint8_t*>(workspace.Get(kFileBlock, size));
     if (!data) {
         std::fclose(file);
         return false;
     }
-    const size_t got = std::fread(data.get(), 1, size, file);
+    const size_t got = std::fread(data, 1, size, file);
     std::fclose(file);
 #endif
     if (got != size)
         return false;
-    return LoadMemory(data.get(), uint32_t(size));
+    return LoadMemory(data, uint32_t(size));
 }
 
 bool L3DS::LoadMemory(const void* data, uint32_t size)
@@ -192,6 +240,8 @@ bool L3DS::LoadMemory(const void* data, uint32_t size)
     position = 0;
     endOfData = false;
     budget = LoadBudget(size);
+    workspace.StartJob();
+    pendingVertices.clear();
     bool ok = false;
     try {
         ok = ParseScene() && !budget.Exceeded();
@@ -206,6 +256,7 @@ bool L3DS::LoadMemory(const void* data, uint32_t size)
     }
     materialIndex = NameIndex();
     meshIndex = NameIndex();
+    pendingVertices.clear();
     buffer = nullptr;
     bufferSize = 0;
     position = 0;
@@ -216,39 +267,16 @@ bool L3DS::LoadMemory(const void* data, uint32_t size)
 // ---------------------------------------------------------------------------
 // The budget.
 
-// The lists of a mesh that is still being read have one capacity, and
-// empty lists none: resizing them allocates exactly n elements each.
+// While a mesh is read only its positions, texture coordinates and face
+// records are kept; post-processing gives the other lists their final length
+// at once and writes them whole. Texture coordinates beyond the end of
+// `texCoords` read as (0, 0) until then.
 bool L3DS::SizeVertexArrays(LMesh& mesh, uint32_t n)
 {
     const uint32_t count = mesh.GetVertexCount();
     if (n > count && !budget.TakeWork(5 * uint64_t(n - count)))
         return false;
-    constexpr uint64_t kVertexBytes = sizeof(LVec4) + 3 * sizeof(LVec3) + sizeof(LVec2);
-    if (n > 0 && mesh.vertices.capacity() == 0) {
-        if (!budget.TakeMemory(5 * LBudget::BlockBytes(0) + kVertexBytes * n))
-            return false;
-    } else if (!budget.Reserve(mesh.vertices, n) || !budget.Reserve(mesh.normals, n) ||
-               !budget.Reserve(mesh.texCoords, n) || !budget.Reserve(mesh.tangents, n) ||
-               !budget.Reserve(mesh.binormals, n)) {
-        return false;
-    }
-    mesh.SetVertexArraySize(n);
-    return true;
-}
-
-bool L3DS::SizeTriangleArrays(LMesh& mesh, uint32_t n)
-{
-    const uint32_t count = mesh.GetTriangleCount();
-    if (n > count && !budget.TakeWork(2 * uint64_t(n - count)))
-        return false;
-    if (n > 0 && mesh.faceRecords.capacity() == 0) {
-        if (!budget.TakeMemory(2 * LBudget::BlockBytes(0) + (sizeof(LIndexTriangle) + sizeof(LFaceRecord)) * n))
-            return false;
-    } else if (!budget.Reserve(mesh.triangles, n) || !budget.Reserve(mesh.faceRecords, n)) {
-        return false;
-    }
-    mesh.SetTriangleArraySize(n);
-    return true;
+    return budget.Reserve(mesh.vertices, n);
 }
 
 bool L3DS::TakeName(size_t length)
@@ -543,21 +571,94 @@ bool L3DS::ParseScene()
         }
     }
 
-    for (LMesh& mesh : meshes)
-        if (!PostProcess(mesh))
+    // The file's bytes are not read from here on but where pendingVertices
+    // points (post-processing decodes them).
+    buffer = nullptr;
+    bufferSize = 0;
+    size_t next = 0;
+    for (size_t i = 0; i < meshes.size(); ++i) {
+        const LVertexSource* source = nullptr;
+        if (next < pendingVertices.size() && pendingVertices[next].mesh == i)
+            source = &pendingVertices[next++];
+        if (!meshes[i].PostProcess(postProcessLevel, budget, workspace, source))
             return false;
+    }
 
     position = 0;
     objectName[0] = 0;
     return true;
 }
 
-bool L3DS::PostProcess(LMesh& mesh) { return mesh.PostProcess(postProcessLevel, budget); }
+bool L3DS::PostProcess(LMesh& mesh) { return mesh.PostProcess(postProcessLevel, budget, workspace); }
+
+// The list becomes n vertices from the 3 n floats of `floats`, each written
+// once; texture coordinates are kept up to n.
+void L3DS::PutVertices(LMesh& mesh, const Run& floats, uint32_t n)
+{
+    std::vector<LVec4>& v = mesh.vertices;
+    v.clear();
+    if (mesh.texCoords.size() > n)
+        mesh.texCoords.resize(n);
+    if (floats.fitting == floats.count) {
+        assignDecoded<LVec4, 12, vertexAt>(v, floats.data, n);
+    } else {
+        for (uint32_t i = 0; i < n; ++i)
+            v.push_back({floats.f(3 * i), floats.f(3 * i + 1), floats.f(3 * i + 2), 1.0f});
+    }
+}
+
+// Texture coordinate i becomes pair i of `floats` for each i below kept
+// (the list has room for kept).
+void L3DS::PutTexCoords(std::vector<LVec2>& t, const Run& floats, uint32_t kept)
+{
+    const uint32_t overwritten = std::min(kept, uint32_t(t.size()));
+    if (floats.fitting == floats.count) {
+        const uint8_t* p = floats.data;
+        for (uint32_t i = 0; i < overwritten; ++i, p += 8)
+            t[i] = texCoordAt(p);
+        t.insert(t.end(), Decoder<LVec2, 8, texCoordAt>(p), Decoder<LVec2, 8, texCoordAt>(p + 8 * (kept - overwritten)));
+    } else {
+        uint32_t i = 0;
+        for (; i < overwritten; ++i)
+            t[i] = {floats.f(2 * i), floats.f(2 * i + 1)};
+        for (; i < kept; ++i)
+            t.push_back({floats.f(2 * i), floats.f(2 * i + 1)});
+    }
+}
+
+void L3DS::PendingVertices::Fill(std::vector<LVec4>& vertices, std::vector<LVec2>& texCoords) const
+{
+    if (positions.fitting == positions.count) {
+        assignDecoded<LVec4, 12, vertexAt>(vertices, positions.data, count);
+    } else {
+        for (uint32_t i = 0; i < count; ++i)
+            vertices.push_back({positions.f(3 * i), positions.f(3 * i + 1), positions.f(3 * i + 2), 1.0f});
+    }
+    if (hasTexCoords)
+        PutTexCoords(texCoords, texRun, std::min(texCount, count));
+    texCoords.resize(count);  // the others are (0, 0)
+}
+
+// Decodes what `pending` holds into the mesh, when the mesh's chunks are not
+// the usual one vertex list followed by at most one list of texture
+// coordinates; from then on the mesh is read as its chunks come.
+bool L3DS::Materialise(LMesh& mesh, PendingVertices& pending, int& state)
+{
+    if (state == kPositionsPending || state == kBothPending) {
+        if (!budget.Reserve(mesh.vertices, pending.count) || !budget.Reserve(mesh.texCoords, pending.count))
+            return false;
+        pending.Fill(mesh.vertices, mesh.texCoords);
+    }
+    state = kDecoded;
+    return true;
+}
 
 void L3DS::ReadMesh(const LChunkInfo& chunk)
 {
     if (!budget.Grow(meshes) || !TakeName(std::strlen(objectName)))
         return;
+    PendingVertices pending;
+    int state = kNothingRead;
     LMesh mesh;
     mesh.SetName(objectName);
     Seek(chunk.start);
@@ -565,40 +666,51 @@ void L3DS::ReadMesh(const LChunkInfo& chunk)
         switch (s.id) {
         case kVertexList: {
             const uint32_t n = ReadShort();
-            if (!SizeVertexArrays(mesh, n) || !budget.TakeWork(n))
-                return false;
-            LVec4* v = mesh.vertices.data();
-            if (Fits(n, 12)) {
-                const uint8_t* p = buffer + position;
-                for (uint32_t i = 0; i < n; ++i, p += 12)
-                    v[i] = {lef(p), lef(p + 4), lef(p + 8), 1.0f};
-                position += 12 * n;
-            } else {
-                const Run floats = StartRun(3 * n, 4);
-                for (uint32_t i = 0; i < n; ++i)
-                    v[i] = {floats.f(3 * i), floats.f(3 * i + 1), floats.f(3 * i + 2), 1.0f};
-                EndRun(floats);
+            if (state == kNothingRead) {
+                // Kept in the file until post-processing knows the final length.
+                if (!budget.TakeWork(6 * uint64_t(n)))
+                    return false;
+                pending.count = n;
+                pending.positions = StartRun(3 * n, 4);
+                EndRun(pending.positions);
+                state = kPositionsPending;
+                break;
             }
+            if (!Materialise(mesh, pending, state) || !SizeVertexArrays(mesh, n) || !budget.TakeWork(n))
+                return false;
+            const Run floats = StartRun(3 * n, 4);
+            PutVertices(mesh, floats, n);
+            EndRun(floats);
             break;
         }
         case kMapList: {
             const uint32_t n = ReadShort();
-            if ((mesh.GetVertexCount() == 0 && !SizeVertexArrays(mesh, n)) || !budget.TakeWork(n))
+            if (state == kPositionsPending) {
+                if (!budget.TakeWork(n))
+                    return false;
+                pending.texCount = n;
+                pending.hasTexCoords = true;
+                pending.texRun = StartRun(2 * n, 4);
+                EndRun(pending.texRun);
+                state = kBothPending;
+                break;
+            }
+            if (!Materialise(mesh, pending, state))
                 return false;
+            // Coordinate i is written when i is below the vertex count; a
+            // mesh without vertices gets n zero vertices first.
+            if (mesh.GetVertexCount() == 0) {
+                if (!SizeVertexArrays(mesh, n))
+                    return false;
+                mesh.vertices.resize(n);
+            }
             const uint32_t count = mesh.GetVertexCount();
             const uint32_t kept = n < count ? n : count;
-            LVec2* t = mesh.texCoords.data();
-            if (Fits(n, 8)) {
-                const uint8_t* p = buffer + position;
-                for (uint32_t i = 0; i < kept; ++i, p += 8)
-                    t[i] = {lef(p), lef(p + 4)};
-                position += 8 * n;
-            } else {
-                const Run floats = StartRun(2 * n, 4);
-                for (uint32_t i = 0; i < kept; ++i)
-                    t[i] = {floats.f(2 * i), floats.f(2 * i + 1)};
-                EndRun(floats);
-            }
+            if (!budget.TakeWork(n) || !budget.Reserve(mesh.texCoords, kept))
+                return false;
+            const Run floats = StartRun(2 * n, 4);
+            PutTexCoords(mesh.texCoords, floats, kept);
+            EndRun(floats);
             break;
         }
         case kMeshMatrix: {
@@ -617,6 +729,12 @@ void L3DS::ReadMesh(const LChunkInfo& chunk)
         }
         return !budget.Exceeded();
     });
+    if (state == kPositionsPending || state == kBothPending) {
+        if (!budget.Grow(pendingVertices))
+            return;
+        pending.mesh = meshes.size();
+        pendingVertices.push_back(pending);
+    }
     meshes.push_back(std::move(mesh));
 }
 
@@ -624,32 +742,23 @@ void L3DS::ReadFaceList(LMesh& mesh, const LChunkInfo& chunk)
 {
     if (chunk.id != kFaceList)
         return;
+    // The face records become n records, each built whole as it is read
+    // (no zeros first); `triangles` is written by post-processing.
     Seek(chunk.start);
     const uint32_t n = ReadShort();
-    if (!SizeTriangleArrays(mesh, n) || !budget.TakeWork(n))
+    std::vector<LFaceRecord>& faces = mesh.faceRecords;
+    const uint32_t had = uint32_t(faces.size());
+    if ((n > had && !budget.TakeWork(2 * uint64_t(n - had))) || !budget.Reserve(faces, n) || !budget.TakeWork(n))
         return;
-    LFaceRecord* faces = mesh.faceRecords.data();
     if (Fits(n, 8)) {
-        const uint8_t* p = buffer + position;
-        for (uint32_t i = 0; i < n; ++i, p += 8) {
-            LFaceRecord f = {};
-            f.a = le16(p);
-            f.b = le16(p + 2);
-            f.c = le16(p + 4);
-            f.smoothingGroup = 1;
-            faces[i] = f;
-        }
+        assignDecoded<LFaceRecord, 8, faceAt>(faces, buffer + position, n);
         position += 8 * n;
     } else {
+        faces.clear();
+        const LVec3 zero = {0.0f, 0.0f, 0.0f};
         const Run shorts = StartRun(4 * n, 2);
-        for (uint32_t i = 0; i < n; ++i) {
-            LFaceRecord f = {};
-            f.a = shorts.u16(4 * i);
-            f.b = shorts.u16(4 * i + 1);
-            f.c = shorts.u16(4 * i + 2);  // then the flags: consumed, not kept
-            f.smoothingGroup = 1;
-            faces[i] = f;
-        }
+        for (uint32_t i = 0; i < n; ++i)  // corners, then the flags: consumed, not kept
+            faces.push_back({shorts.u16(4 * i), shorts.u16(4 * i + 1), shorts.u16(4 * i + 2), 1, zero, zero, zero, 0});
         EndRun(shorts);
     }
 
@@ -668,7 +777,7 @@ void L3DS::ReadFaceList(LMesh& mesh, const LChunkInfo& chunk)
             const uint32_t m = ReadShort();
             if (!budget.TakeWork(m))
                 break;
-            const uint32_t triangleCount = mesh.GetTriangleCount();
+            const uint32_t triangleCount = uint32_t(mesh.faceRecords.size());
             const Run indices = StartRun(m, 2);
             for (uint32_t j = 0; j < m; ++j) {
                 const uint32_t face = indices.u16(j);
@@ -679,7 +788,7 @@ void L3DS::ReadFaceList(LMesh& mesh, const LChunkInfo& chunk)
             break;
         }
         case kSmoothGroup: {
-            const uint32_t count = mesh.GetTriangleCount();
+            const uint32_t count = uint32_t(mesh.faceRecords.size());
             if (!budget.TakeWork(count))
                 break;
             LFaceRecord* records = mesh.faceRecords.data();

@@ -51,6 +51,12 @@
 // per load, so they cost log n each and give what FindMaterial/FindMesh
 // give: the first in list order.
 //
+// An importer keeps one workspace (see LWorkspace) from load to load: it
+// holds LoadFile's copy of the file, then the bookkeeping of post-processing
+// mesh after mesh, so that loads after the first touch no fresh memory for
+// it. A load pays from its budget for the part of the workspace it uses;
+// the workspace is at most as large as the largest load so far needed.
+//
 // No exception leaves a load: an allocation that fails inside the budget
 // (the system itself out of memory) makes it return false with the lists
 // empty, too.
@@ -86,7 +92,8 @@ public:
     L3DS& operator=(const L3DS&) = delete;
     ~L3DS() override;
 
-    // Reads the whole file with one read, then parses it as LoadMemory does.
+    // Reads the whole file with one read into the importer's workspace, then
+    // parses it as LoadMemory does.
     // Returns false when the file cannot be opened or read whole (empty files
     // included); the scene lists then keep what they held.
     bool LoadFile(const char* filename) override;
@@ -172,10 +179,32 @@ private:
     };
     Run StartRun(uint32_t count, uint32_t size) const;
     void EndRun(const Run& run);
+
+    // A mesh read as one vertex list followed by at most one list of texture
+    // coordinates (the usual order) keeps them in the file's bytes until
+    // post-processing, which decodes them at once into lists of their final
+    // length, copies from splitting included. Any other order of those
+    // chunks decodes them as they come.
+    struct PendingVertices final : LVertexSource {
+        Run positions{};  // 3 count floats
+        Run texRun{};     // 2 texCount floats, when hasTexCoords
+        uint32_t count = 0;
+        uint32_t texCount = 0;
+        bool hasTexCoords = false;
+        size_t mesh = 0;  // its index in meshes
+        uint32_t Count() const override { return count; }
+        void Fill(std::vector<LVec4>& vertices, std::vector<LVec2>& texCoords) const override;
+    };
+    enum { kNothingRead, kPositionsPending, kBothPending, kDecoded };
+    static void PutVertices(LMesh& mesh, const Run& floats, uint32_t n);
+    static void PutTexCoords(std::vector<LVec2>& t, const Run& floats, uint32_t kept);
+    bool Materialise(LMesh& mesh, PendingVertices& pending, int& state);
+    // The workspace block of LoadFile's copy of the file (post-processing
+    // uses the others while the file is still read).
+    static constexpr int kFileBlock = 2;
     void ReadTrackFirstKey(int floats);
     // The reader's allocations and loops, inside the budget.
     bool SizeVertexArrays(LMesh& mesh, uint32_t n);
-    bool SizeTriangleArrays(LMesh& mesh, uint32_t n);
     bool TakeName(size_t length);
     template <class T>
     bool MakeRoom(std::vector<T>& list, size_t counted);
@@ -199,6 +228,10 @@ private:
     int64_t FindName(NameIndex& index, const std::vector<T>& list, const char* name, size_t longestName);
 
     LBudget budget;
+    // LoadFile's copy of the file, then post-processing's bookkeeping; kept
+    // from load to load.
+    LWorkspace workspace;
+    std::vector<PendingVertices> pendingVertices;  // in mesh order
     NameIndex materialIndex;
     NameIndex meshIndex;
     // The sub-chunk walk over the chunks of c, starting with

@@ -1,6 +1,7 @@
 // Scene objects and the abstract importer.
 #include "lobjects.h"
 
+#include <new>
 #include <utility>
 
 LMat4 LMat4::Identity()
@@ -9,6 +10,34 @@ LMat4 LMat4::Identity()
     r.m[0] = r.m[5] = r.m[10] = r.m[15] = 1.0f;
     return r;
 }
+
+void* LWorkspace::Get(int block, size_t bytes)
+{
+    if (bytes > m_capacity[block] || !m_block[block]) {
+        // Grown to what is asked, in whole pages, the old contents dropped.
+        const size_t cells = ((bytes | 1) + 4095) / 4096 * (4096 / sizeof(Cell));
+        m_block[block].reset();
+        m_capacity[block] = 0;
+        m_block[block].reset(new (std::nothrow) Cell[cells]);
+        if (!m_block[block])
+            return nullptr;
+        m_capacity[block] = cells * sizeof(Cell);
+    }
+    return m_block[block].get();
+}
+
+void* LWorkspace::Get(int block, size_t bytes, LBudget& budget)
+{
+    const uint64_t cost = LBudget::BlockBytes(bytes);
+    if (cost > m_charged[block]) {
+        if (!budget.TakeMemory(cost - m_charged[block]))
+            return nullptr;
+        m_charged[block] = cost;
+    }
+    return Get(block, bytes);
+}
+
+LVertexSource::~LVertexSource() = default;
 
 LObject::~LObject() = default;
 

@@ -27,7 +27,9 @@
 // operations restore them (by resizing) before they run.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -169,6 +171,58 @@ private:
     uint64_t m_workLeft = UINT64_MAX;
     uint64_t m_workDone = 0;
     bool m_exceeded = false;
+};
+
+// ---------------------------------------------------------------------------
+// Working memory that outlives the jobs using it.
+//
+// Blocks that only grow and are reused: job after job touches memory that is
+// already mapped and mostly in the cache. Growing drops the contents
+// (nothing is copied). An importer keeps one workspace for the bytes of a
+// file and for the bookkeeping of post-processing, mesh after mesh, load
+// after load.
+class LWorkspace {
+public:
+    // Independent blocks: a job may hold one of each at a time. (The
+    // importer's LoadFile keeps the file in block 2; post-processing uses
+    // blocks 0 and 1.)
+    static constexpr int kBlocks = 3;
+
+    // Block `block` with room for at least `bytes` bytes (16-byte aligned,
+    // contents unspecified), valid until the next Get of that block; null
+    // when the system is out of memory.
+    void* Get(int block, size_t bytes);
+    // The same, paid from `budget`: a job (from StartJob on) pays for the
+    // largest size it asked of each block, whatever earlier jobs left
+    // behind. Null when the budget refuses.
+    void* Get(int block, size_t bytes, LBudget& budget);
+    void StartJob()
+    {
+        for (uint64_t& c : m_charged)
+            c = 0;
+    }
+    size_t Capacity(int block) const { return m_capacity[block]; }
+
+private:
+    struct alignas(16) Cell {
+        unsigned char bytes[16];
+    };
+    std::unique_ptr<Cell[]> m_block[kBlocks];
+    size_t m_capacity[kBlocks] = {};
+    uint64_t m_charged[kBlocks] = {};
+};
+
+// Positions and texture coordinates that a reader has not decoded yet, so
+// that post-processing can decode them straight into lists of their final
+// length (splitting appends vertices): no list of a mesh then grows twice.
+class LVertexSource {
+public:
+    virtual ~LVertexSource();
+    // The vertex count.
+    virtual uint32_t Count() const = 0;
+    // Appends Count() positions to `vertices` and Count() texture
+    // coordinates to `texCoords`; both lists come empty, with room enough.
+    virtual void Fill(std::vector<LVec4>& vertices, std::vector<LVec2>& texCoords) const = 0;
 };
 
 // ---------------------------------------------------------------------------
@@ -333,6 +387,13 @@ public:
     // Returns false when the budget refuses; the lists then keep their length
     // invariants but their contents are unspecified.
     bool PostProcess(int level, LBudget& budget);
+    // The same with the caller's working memory for the bookkeeping (so that
+    // mesh after mesh reuses it); the memory taken from the budget for it is
+    // that of `workspace` (see LWorkspace::Get).
+    bool PostProcess(int level, LBudget& budget, LWorkspace& workspace);
+    // The same for a mesh whose positions and texture coordinates are still
+    // in `source` (vertices and texCoords empty); null: they are in the lists.
+    bool PostProcess(int level, LBudget& budget, LWorkspace& workspace, const LVertexSource* source);
 
     // The data. See the top of this file for the invariants.
     std::vector<LVec4> vertices;
@@ -346,16 +407,20 @@ public:
     std::vector<uint32_t> materials;
 
 private:
+    // Empties every list but `materials` (which keeps the invariants); returns false.
+    bool DropAll();
     // Restores the length invariants by resizing (new elements zero).
     bool SyncArraySizes(LBudget& budget);
     // The operations above, inside a budget; false when it refuses.
     bool DropInvalidFaces(LBudget& budget);
     bool CopyCorners(LBudget& budget);
-    bool Normals(bool useSmoothingGroups, LBudget& budget);
+    bool Normals(bool useSmoothingGroups, LBudget& budget, LWorkspace& workspace);
     bool TextureSpace(LBudget& budget);
-    bool NormalsAndTextureSpace(LBudget& budget);
-    // Vertex splitting and vertex normals (and tangents) from one adjacency build.
-    bool SplitAndSmooth(bool withTextureSpace, LBudget& budget);
+    bool NormalsAndTextureSpace(LBudget& budget, LWorkspace& workspace, const LVertexSource* source);
+    // Vertex splitting and vertex normals (and tangents), each per-vertex
+    // list sized once to its final length.
+    bool SplitAndSmooth(bool withTextureSpace, LBudget& budget, LWorkspace& workspace,
+                        const LVertexSource* source = nullptr);
 };
 
 // ---------------------------------------------------------------------------
