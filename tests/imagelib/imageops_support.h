@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <cstring>
 #include <iostream>
+#include <iterator>
+#include <limits>
 #include <memory>
 #include <random>
 #include <sstream>
@@ -43,21 +45,21 @@ inline uint32_t bitsOf(float v)
 
 // The element bytes of an image of any of the eight types.
 template <class... T>
-std::vector<unsigned char> bytesAs(Image* image)
+std::vector<unsigned char> bytesAs(Image* s)
 {
     std::vector<unsigned char> bytes;
     auto grab = [&](auto* typed) {
         if (typed && typed->m_data)
-            bytes.assign(reinterpret_cast<const unsigned char*>(typed->m_data),
-                reinterpret_cast<const unsigned char*>(typed->m_data + typed->m_image_size));
+            bytes.assign(reinterpret_cast<unsigned char*>(typed->m_data),
+                reinterpret_cast<unsigned char*>(typed->m_data + typed->m_image_size));
         return typed != nullptr;
     };
-    (void)(grab(dynamic_cast<ImageBase<T>*>(image)) || ...);
+    (void)(grab(dynamic_cast<ImageBase<T>*>(s)) || ...);
     return bytes;
 }
-inline std::vector<unsigned char> rawBytes(Image* image)
+inline std::vector<unsigned char> rawBytes(Image* s)
 {
-    return bytesAs<char, unsigned char, short, unsigned short, int, unsigned int, float, double>(image);
+    return bytesAs<char, unsigned char, short, unsigned short, int, unsigned int, float, double>(s);
 }
 
 // Everything an operation may change: 9 layout values (extents, channels,
@@ -66,10 +68,8 @@ inline std::vector<int64_t> stateOf(Image* s)
 {
     std::vector<int64_t> v(s->m_dim, s->m_dim + 4);
     v.insert(v.end(), {s->m_channels, s->m_stride, s->m_slice_size, s->m_image_size, s->m_cursor});
-    for (float f : s->m_spacing)
-        v.push_back(bitsOf(f));
-    for (int i = 0; i < 4 * s->m_channels; ++i)
-        v.push_back(bitsOf(s->m_window[i]));
+    std::transform(s->m_spacing, s->m_spacing + 4, std::back_inserter(v), bitsOf);
+    std::transform(s->m_window, s->m_window + 4 * s->m_channels, std::back_inserter(v), bitsOf);
     const auto bytes = rawBytes(s);
     v.insert(v.end(), bytes.begin(), bytes.end());
     return v;
@@ -79,9 +79,8 @@ inline void expectSameImage(Image* expected, Image* actual)
 {
     ASSERT_TRUE(expected && actual);
     const auto e = stateOf(expected), a = stateOf(actual);
-    EXPECT_TRUE(e == a) << "first difference at value "
-                        << std::mismatch(e.begin(), e.end(), a.begin(), a.end()).first - e.begin() << " of "
-                        << e.size() << " (9 layout, 4 spacing, 4 per channel window, then element bytes)";
+    EXPECT_TRUE(e == a) << "first difference at " << std::mismatch(e.begin(), e.end(), a.begin(), a.end()).first - e.begin()
+                        << " of " << e.size() << " (9 layout, 4 spacing, 4 per channel window, then element bytes)";
 }
 
 // Random elements over much of the type's range (non-integral for floating
@@ -93,14 +92,11 @@ std::unique_ptr<ImageBase<T>> randomImage(int x, int y, int z, int t, int c, uin
     image->init(x, y, z, t, c);
     image->m_verbose = 0;
     std::mt19937 rng(seed);
+    const double lo = std::is_floating_point_v<T> ? -3000.0 : sizeof(T) <= 2 ? double(std::numeric_limits<T>::min()) : -1e5;
+    const double hi = std::is_floating_point_v<T> ? 3000.0 : sizeof(T) <= 2 ? double(std::numeric_limits<T>::max()) : 1e5;
     for (int i = 0; i < image->m_image_size; ++i)
-        if constexpr (std::is_floating_point_v<T>)
-            image->m_data[i] = T(std::uniform_real_distribution<double>(-3000.0, 3000.0)(rng));
-        else if constexpr (sizeof(T) <= 2)
-            image->m_data[i] = T(std::uniform_int_distribution<int>(std::numeric_limits<T>::min(),
-                std::numeric_limits<T>::max())(rng));
-        else
-            image->m_data[i] = T(std::uniform_int_distribution<int64_t>(-100000, 100000)(rng));
+        image->m_data[i] = std::is_floating_point_v<T> ? T(std::uniform_real_distribution<double>(lo, hi)(rng))
+                                                       : T(std::uniform_int_distribution<int64_t>(int64_t(lo), int64_t(hi))(rng));
     image->setSpacing(0.5f, 1.5f, 2.0f, 3.0f);
     for (int k = 0; k < c; ++k)
         image->setWindowRange(-50.0f - float(k), 200.0f + float(k), k);
@@ -130,13 +126,12 @@ inline Position positionOf(const Image& s, int i)
         i / s.m_frame_size, i % s.m_channels};
 }
 
-// Element i of the buffer, whatever the channel count: (x, c) = (i / C, i % C).
+// Element i of the buffer whatever the channel count, and the source value
+// v(x, y, z) of the derived-image operations: frame 0 read as one channel.
 inline float elementAt(Image& s, int i)
 {
     return s.getValue(i / s.m_channels, 0, 0, 0, i % s.m_channels);
 }
-
-// Source value v(x, y, z) of the derived-image operations: frame 0 as one channel.
 inline float v1(Image& s, int x, int y, int z)
 {
     return elementAt(s, (z * s.m_dim[1] + y) * s.m_dim[0] + x);
@@ -151,7 +146,6 @@ inline Image* refOutput(Image& src, int type, Image* output, int x, int y, int z
     Image* made = Lumen::createImage(type);
     made->init(x, y, z, t, c);
     made->setSpacing(src.m_spacing[0], src.m_spacing[1], src.m_spacing[2], src.m_spacing[3]);
-    made->resetCursor();
     return made;
 }
 
@@ -164,44 +158,40 @@ struct RefRange {
     }
 };
 
-// Column and row propagation of extendBorder, all b lines on each side.
-inline void refExtendBorder(Image& im, int b)
+// The sum of k[n] * value(dx, dy) over a w x w kernel in memory order (first
+// row at the smallest dy), zero entries skipped; the transpose swaps dx and dy.
+template <class F>
+float kernelSum(const float* k, int w, bool transpose, F value)
 {
-    const int X = im.m_dim[0], Y = im.m_dim[1];
-    auto copy = [&](int to, int from) { im.setValue(elementAt(im, from), to / im.m_channels, 0, 0, 0, to % im.m_channels); };
-    for (int z = 0; z < im.m_dim[2]; ++z) {
-        auto at = [&](int x, int y) { return (z * Y + y) * X + x; };
-        for (int y = 0; 2 * b < X && y < Y; ++y)
-            for (int i = b; i >= 1; --i) {
-                copy(at(i - 1, y), at(i, y));
-                copy(at(X - i, y), at(X - i - 1, y));
-            }
-        for (int x = 0; 2 * b < Y && x < X; ++x)
-            for (int i = b; i >= 1; --i) {
-                copy(at(x, i - 1), at(x, i));
-                copy(at(x, Y - i), at(x, Y - i - 1));
-            }
-    }
+    float sum = 0.0f;
+    for (int n = 0, h = (w - 1) / 2; w > 0 && n < w * w; ++n)
+        if (k[n] != 0.0f)
+            sum += k[n] * (transpose ? value(n / w - h, n % w - h) : value(n % w - h, n / w - h));
+    return sum;
+}
+
+// The border lines that extendBorder(h) fills take the value of the nearest
+// interior line, columns first; a direction without interior is left alone.
+inline int interiorOf(int v, int h, int n)
+{
+    return h > 0 && 2 * h < n ? std::clamp(v, h, n - h - 1) : v;
 }
 
 inline Image* refFilter(Image& s, int type, const float* k, int w, Image* output)
 {
-    const int X = s.m_dim[0], Y = s.m_dim[1], Z = s.m_dim[2], h = (w - 1) / 2;
-    Image* out = refOutput(s, type, output, X, Y, Z, s.m_dim[3], 1);
-    RefRange range;
-    for (int z = 0; z < Z; ++z)
+    const int X = s.m_dim[0], Y = s.m_dim[1], h = (w - 1) / 2;
+    Image* out = refOutput(s, type, output, X, Y, s.m_dim[2], s.m_dim[3], 1);
+    auto convolved = [&](int x, int y, int z) {
+        const bool inside = h <= x && x < X - h && h <= y && y < Y - h;
+        return inside ? kernelSum(k, w, false, [&](int i, int j) { return v1(s, x + i, y + j, z); }) : 0.0f;
+    };
+    RefRange range; // of the values before the border is filled
+    for (int z = 0; z < s.m_dim[2]; ++z)
         for (int y = 0; y < Y; ++y)
             for (int x = 0; x < X; ++x) {
-                float value = 0.0f;
-                if (h <= x && x < X - h && h <= y && y < Y - h)
-                    for (int j = -h; j <= h; ++j)
-                        for (int i = -h; i <= h; ++i)
-                            if (k[(j + h) * w + (i + h)] != 0.0f)
-                                value += k[(j + h) * w + (i + h)] * v1(s, x + i, y + j, z);
-                range.add(value);
-                out->setNext(value);
+                range.add(convolved(x, y, z));
+                out->setNext(convolved(interiorOf(x, h, X), interiorOf(y, h, Y), z));
             }
-    refExtendBorder(*out, h);
     out->setWindowRange(range.min, range.max, 0);
     return out;
 }
@@ -210,58 +200,30 @@ inline const float kDefault2D[9] = {1, 2, 1, 0, 0, 0, -1, -2, -1};
 inline const float kDefault3D[27] = {1, 1, 1, 1, 2, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, -1, -1, -1, -1, -2, -1,
     -1, -1, -1};
 
-inline Image* refGradient(Image& s, int type, const float* k, bool keep, Image* output)
+// gradient: g0 applies k, g1 its transpose; hessian of a gradient image: h0
+// and h1 apply k and its transpose to g0, h2 the transpose to g1.
+inline Image* refGradient(Image& s, int type, const float* k, bool keep, Image* output, bool hessian = false)
 {
     k = k ? k : kDefault2D;
-    const int X = s.m_dim[0], Y = s.m_dim[1], b = keep ? 0 : 1;
-    Image* out = refOutput(s, type, output, X - 2 * b, Y - 2 * b, s.m_dim[2], 1, 2);
-    RefRange range;
+    const int X = s.m_dim[0], Y = s.m_dim[1], b = keep || hessian ? 0 : 1, n = hessian ? 3 : 2;
+    Image* out = refOutput(s, type, output, X - 2 * b, Y - 2 * b, s.m_dim[2], 1, n);
+    RefRange range[3];
     for (int z = 0; z < s.m_dim[2]; ++z)
         for (int y = b; y <= Y - b - 1; ++y)
             for (int x = b; x <= X - b - 1; ++x) {
-                float g0 = 0, g1 = 0;
-                if (!keep || (1 <= x && x <= X - 2 && 1 <= y && y <= Y - 2))
-                    for (int n = 0; n < 9; ++n)
-                        if (k[n] != 0.0f) {
-                            g0 += k[n] * v1(s, x + n % 3 - 1, y + n / 3 - 1, z);
-                            g1 += k[n] * v1(s, x + n / 3 - 1, y + n % 3 - 1, z);
-                        }
-                range.add(g0);
-                range.add(g1);
-                out->setNext(g0);
-                out->setNext(g1);
-            }
-    out->setWindowRange(range.min, range.max, 0);
-    out->setWindowRange(range.min, range.max, 1);
-    return out;
-}
-
-// The Hessian of a gradient image (two or more channels).
-inline Image* refHessianOfGradient(Image& s, int type, const float* k, Image* output)
-{
-    k = k ? k : kDefault2D;
-    const int X = s.m_dim[0], Y = s.m_dim[1];
-    Image* out = refOutput(s, type, output, X, Y, s.m_dim[2], 1, 3);
-    RefRange range[3];
-    for (int z = 0; z < s.m_dim[2]; ++z)
-        for (int y = 0; y < Y; ++y)
-            for (int x = 0; x < X; ++x) {
-                float h[3] = {0, 0, 0};
-                if (1 <= x && x <= X - 2 && 1 <= y && y <= Y - 2)
-                    for (int n = 0; n < 9; ++n)
-                        if (k[n] != 0.0f) {
-                            const int sc = n % 3 - 1, r = n / 3 - 1;
-                            h[0] += k[n] * s.getValue(x + sc, y + r, z, 0, 0);
-                            h[1] += k[n] * s.getValue(x + r, y + sc, z, 0, 0);
-                            h[2] += k[n] * s.getValue(x + r, y + sc, z, 0, 1);
-                        }
-                for (int i = 0; i < 3; ++i) {
-                    range[i].add(h[i]);
-                    out->setNext(h[i]);
+                const bool inside = b || (1 <= x && x <= X - 2 && 1 <= y && y <= Y - 2);
+                auto at = [&](int c) {
+                    return [&, c](int i, int j) { return hessian ? s.getValue(x + i, y + j, z, 0, c) : v1(s, x + i, y + j, z); };
+                };
+                const float g[3] = {inside ? kernelSum(k, 3, false, at(0)) : 0.0f,
+                    inside ? kernelSum(k, 3, true, at(0)) : 0.0f, inside && hessian ? kernelSum(k, 3, true, at(1)) : 0.0f};
+                for (int c = 0; c < n; ++c) {
+                    range[hessian ? c : 0].add(g[c]);
+                    out->setNext(g[c]);
                 }
             }
-    for (int i = 0; i < 3; ++i)
-        out->setWindowRange(range[i].min, range[i].max, i);
+    for (int c = 0; c < n; ++c)
+        out->setWindowRange(range[hessian ? c : 0].min, range[hessian ? c : 0].max, c);
     return out;
 }
 
