@@ -79,8 +79,9 @@ inline void expectSameImage(Image* expected, Image* actual)
 {
     ASSERT_TRUE(expected && actual);
     const auto e = stateOf(expected), a = stateOf(actual);
-    EXPECT_TRUE(e == a) << "first difference at " << std::mismatch(e.begin(), e.end(), a.begin(), a.end()).first - e.begin()
-                        << " of " << e.size() << " (9 layout, 4 spacing, 4 per channel window, then element bytes)";
+    const auto at = std::mismatch(e.begin(), e.end(), a.begin(), a.end()).first - e.begin();
+    EXPECT_TRUE(e == a) << "first difference at " << at << " of " << e.size()
+                        << " (9 layout, 4 spacing, 4 per channel window, then element bytes)";
 }
 
 // Random elements over much of the type's range (non-integral for floating
@@ -92,11 +93,12 @@ std::unique_ptr<ImageBase<T>> randomImage(int x, int y, int z, int t, int c, uin
     image->init(x, y, z, t, c);
     image->m_verbose = 0;
     std::mt19937 rng(seed);
-    const double lo = std::is_floating_point_v<T> ? -3000.0 : sizeof(T) <= 2 ? double(std::numeric_limits<T>::min()) : -1e5;
-    const double hi = std::is_floating_point_v<T> ? 3000.0 : sizeof(T) <= 2 ? double(std::numeric_limits<T>::max()) : 1e5;
+    const bool small = sizeof(T) <= 2 && !std::is_floating_point_v<T>;
+    const int64_t lo = small ? int64_t(std::numeric_limits<T>::min()) : -100000;
+    const int64_t hi = small ? int64_t(std::numeric_limits<T>::max()) : 100000;
     for (int i = 0; i < image->m_image_size; ++i)
-        image->m_data[i] = std::is_floating_point_v<T> ? T(std::uniform_real_distribution<double>(lo, hi)(rng))
-                                                       : T(std::uniform_int_distribution<int64_t>(int64_t(lo), int64_t(hi))(rng));
+        image->m_data[i] = std::is_floating_point_v<T> ? T(std::uniform_real_distribution<double>(-3000, 3000)(rng))
+                                                       : T(std::uniform_int_distribution<int64_t>(lo, hi)(rng));
     image->setSpacing(0.5f, 1.5f, 2.0f, 3.0f);
     for (int k = 0; k < c; ++k)
         image->setWindowRange(-50.0f - float(k), 200.0f + float(k), k);
@@ -213,10 +215,13 @@ inline Image* refGradient(Image& s, int type, const float* k, bool keep, Image* 
             for (int x = b; x <= X - b - 1; ++x) {
                 const bool inside = b || (1 <= x && x <= X - 2 && 1 <= y && y <= Y - 2);
                 auto at = [&](int c) {
-                    return [&, c](int i, int j) { return hessian ? s.getValue(x + i, y + j, z, 0, c) : v1(s, x + i, y + j, z); };
+                    return [&, c](int i, int j) {
+                        return hessian ? s.getValue(x + i, y + j, z, 0, c) : v1(s, x + i, y + j, z);
+                    };
                 };
                 const float g[3] = {inside ? kernelSum(k, 3, false, at(0)) : 0.0f,
-                    inside ? kernelSum(k, 3, true, at(0)) : 0.0f, inside && hessian ? kernelSum(k, 3, true, at(1)) : 0.0f};
+                    inside ? kernelSum(k, 3, true, at(0)) : 0.0f,
+                    inside && hessian ? kernelSum(k, 3, true, at(1)) : 0.0f};
                 for (int c = 0; c < n; ++c) {
                     range[hessian ? c : 0].add(g[c]);
                     out->setNext(g[c]);

@@ -110,10 +110,11 @@ TEST(BmpLayout, PixelsArriveTopRowFirstWithoutPadding)
     for (const BmpImage& img : cases) {
         Bitmap b;
         ASSERT_EQ(load(b, encodeBmp(img)), 1) << img.width << "x" << img.height << " at " << img.bitsPerPixel;
-        const int channels = img.bitsPerPixel / 8, rows = std::abs(img.height), rowBytes = img.width * img.bitsPerPixel / 8;
+        const int channels = img.bitsPerPixel / 8, rows = std::abs(img.height);
+        const auto row = [&](int y) { return img.pixels.begin() + y * (img.width * img.bitsPerPixel / 8); };
         std::vector<uint8_t> expected;
         for (int y = 0; y < rows && img.width; ++y)
-            expected.insert(expected.end(), img.pixels.begin() + y * rowBytes, img.pixels.begin() + y * rowBytes + img.width * channels);
+            expected.insert(expected.end(), row(y), row(y) + img.width * channels);
         const std::vector<int> layout = {b.m_dim[0], b.m_dim[1], b.m_dim[2], b.m_dim[3], b.m_channels, b.m_bits};
         EXPECT_TRUE(!img.width || layout == std::vector<int>({img.width, rows, 1, 1, channels, img.bitsPerPixel}));
         EXPECT_EQ(pixelsOf(b), expected) << img.width << "x" << img.height << " at " << img.bitsPerPixel;
@@ -181,7 +182,8 @@ TEST(BmpUntrusted, RefusalsLeaveTheImageAlone)
         {"a pipe gets the floor alone", header(2048, 2049, 32, 54 + 2048 * 2049 * 4), true, 24},
         {"offset + 1", withOffset(uint32_t(plain.size() + 1)), false, 24},
         {"offset + 1 piped", withOffset(uint32_t(plain.size() + 1)), true, 24},
-        {"offset 2^31 - 1", withOffset(0x7FFFFFFF), false, 24}, {"offset 2^32 - 1 piped", withOffset(0xFFFFFFFF), true, 24}};
+        {"offset 2^31 - 1", withOffset(0x7FFFFFFF), false, 24},
+        {"offset 2^32 - 1 piped", withOffset(0xFFFFFFFF), true, 24}};
     for (uint16_t bits : {1, 2, 4, 12, 0})
         cases.emplace_back("depth " + std::to_string(bits), encodeBmp(picture(8, 2, bits)), false, bits);
     for (uint32_t c : {1u, 2u, 4u, 5u, 99u}) // run lengths, JPEG, PNG, nonsense
@@ -191,7 +193,8 @@ TEST(BmpUntrusted, RefusalsLeaveTheImageAlone)
         cases.emplace_back("cut to " + std::to_string(cut), Bytes(plain.begin(), plain.begin() + cut), false, 24);
     // Extents whose element count does not fit 32 bits, claimed in a header alone.
     const int32_t huge[][3] = {{65536, 65536, 8}, {40000, 40000, 24}, {1 << 30, 2, 8}, {2, INT32_MIN, 24},
-        {-4, 4, 24}, {INT32_MAX, 1, 16}, {INT32_MAX, 0, 24}, {INT32_MAX, INT32_MAX, 255}, {INT32_MAX, -INT32_MAX, 65535}};
+        {-4, 4, 24}, {INT32_MAX, 1, 16}, {INT32_MAX, 0, 24}, {INT32_MAX, INT32_MAX, 255},
+        {INT32_MAX, -INT32_MAX, 65535}};
     for (const auto& [w, h, bits] : huge)
         cases.emplace_back(std::to_string(w) + "x" + std::to_string(h), header(w, h, uint16_t(bits)), false, 24);
     for (const auto& [what, file, piped, bits] : cases) {
@@ -233,7 +236,7 @@ TEST(BmpUntrusted, ShortFilesLoadWhatTheyHold)
     Bitmap p;
     ASSERT_EQ(load(p, cut), 1);
     ASSERT_EQ(p.m_palette_size, 4);
-    EXPECT_EQ(std::vector<uint8_t>(p.m_palette, p.m_palette + 16), Bytes({1, 1, 1, 1, 2, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(Bytes(p.m_palette, p.m_palette + 16), Bytes({1, 1, 1, 1, 2, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
     EXPECT_EQ(pixelsOf(p), Bytes(4, 0));
 }
 

@@ -53,10 +53,12 @@ TEST(DerivedImages, RefusalsGiveNullWithTheirMessage)
     const std::pair<std::function<Image*()>, std::string> cases[] = {
         {[&] { return image->filter(TypeUnsignedChar, nullptr, 4, nullptr); }, unsignedType + "filtered image!"},
         {[&] { return typed->filter(0, k, 3, nullptr); }, unsignedType + "filtered image!"}, // 0 means m_type
-        {[&] { return image->filter(TypeFloat, nullptr, 4, nullptr); }, "Error: Cannot compute filtered image without filter!"},
+        {[&] { return image->filter(TypeFloat, nullptr, 4, nullptr); },
+            "Error: Cannot compute filtered image without filter!"},
         {[&] { return image->filter(TypeFloat, k, 4, nullptr); }, "Error: Window size must be an odd number!"},
         {[&] { return image->gradient(TypeUnsignedInt, nullptr, false, nullptr); }, unsignedType + "gradient!"},
-        {[&] { return image->gradient3D(TypeUnsignedShort, nullptr, false, false, nullptr); }, unsignedType + "gradient!"},
+        {[&] { return image->gradient3D(TypeUnsignedShort, nullptr, false, false, nullptr); },
+            unsignedType + "gradient!"},
         {[&] { return image->hessian(TypeUnsignedChar, nullptr, nullptr); }, unsignedType + "hessian!"},
         // No type (m_type is 0), the source as its own output (it would be
         // overwritten while being read) or no source buffer: null and silence.
@@ -125,12 +127,14 @@ TYPED_TEST(Derived, FilterGradientAndHessianMatchTheReferenceVersions)
             auto gradient = randomImage<TypeParam>(sh[0], sh[1], sh[2], 1, 2 + sh[4] % 2, seed);
             const auto kernel = randomKernel(49, seed);
             for (int w : {1, 3, 5, 7})
-                expectSame(refFilter(*image, type, kernel.data(), w, nullptr), image->filter(type, kernel.data(), w, nullptr));
+                expectSame(
+                    refFilter(*image, type, kernel.data(), w, nullptr), image->filter(type, kernel.data(), w, nullptr));
             for (const float* k : {static_cast<const float*>(nullptr), custom}) {
                 expectSame(refGradient(*gradient, type, k, true, nullptr, true), gradient->hessian(type, k, nullptr));
                 for (bool keep : {false, true})
                     if (keep || (sh[0] >= 2 && sh[1] >= 2)) // else no output layout exists
-                        expectSame(refGradient(*image, type, k, keep, nullptr), image->gradient(type, k, keep, nullptr));
+                        expectSame(
+                            refGradient(*image, type, k, keep, nullptr), image->gradient(type, k, keep, nullptr));
             }
         }
     // A given output's own element type decides the stored values, not the type
@@ -183,7 +187,8 @@ TYPED_TEST(Derived, GradientOfExtremePatterns)
                 image.init(41, 6, 2, 1, 1);
                 for (int i = 0; i < image.m_image_size; ++i)
                     image.m_data[i] = high(i % 41, i / 41 % 6) ? hi : lo;
-                expectSame(refGradient(image, type, nullptr, keep, nullptr), image.gradient(type, nullptr, keep, nullptr));
+                expectSame(
+                    refGradient(image, type, nullptr, keep, nullptr), image.gradient(type, nullptr, keep, nullptr));
             }
 }
 

@@ -46,7 +46,8 @@ TYPED_TEST(Intensity, WindowLevelClampsToChannelZerosWindowAndWrapsInTheElementT
     for (bool fromUpper : {false, true}) {
         auto work = copyOf(*image), expected = copyOf(*image);
         for (int i = 0; i < image->m_image_size; ++i) {
-            const T e = float(image->m_data[i]) < -20.5f ? lower : float(image->m_data[i]) > 100.25f ? upper : image->m_data[i];
+            const float f = float(image->m_data[i]);
+            const T e = f < -20.5f ? lower : f > 100.25f ? upper : image->m_data[i];
             expected->m_data[i] = std::is_floating_point_v<T> ? (fromUpper ? upper - e : e - lower)
                 : T(fromUpper ? int64_t(upper) - int64_t(e) : int64_t(e) - int64_t(lower));
         }

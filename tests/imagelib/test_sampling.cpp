@@ -82,7 +82,8 @@ TEST(Sampling, NeighbourhoodsLeavingTheImageGiveZero)
     std::vector<std::array<float, 6>> cases = {{4, 4, 4, 1, 0, 0}, {5, 2, 2, 0, 0, 0}, {2, -1.5f, 2, 0, 0, 0},
         {-0.5f, 0, 0, 1, 1, 0}, {3.9f, 3, 3.5f, 1, 1, 0}, {2.5f, 2, 2.9f, 1, 1, 1}, {0.5f, 1, 1, 1, 1, 0},
         {2, 1, 1, 1, 1, 1}, {1, 2, 3, 1, 1, 0}}; // x, y, z, then which samplers reach inside
-    for (float v : {std::nanf(""), INFINITY, -INFINITY, 1e30f, -1e30f, -2147483648.0f, -2147483904.0f, 2147483648.0f, -3e9f})
+    for (float v :
+        {std::nanf(""), INFINITY, -INFINITY, 1e30f, -1e30f, -2147483648.0f, -2147483904.0f, 2147483648.0f, -3e9f})
         for (int axis = 0; axis < 3; ++axis) {
             cases.push_back({2, 2, 2, 0, 0, 0});
             cases.back()[axis] = v;
@@ -95,13 +96,15 @@ TEST(Sampling, NeighbourhoodsLeavingTheImageGiveZero)
         if (linear || !kChecked || !names) // checked builds assert that all eight neighbours exist
             image->getVoxelLinear(out + 2, x, y, z);
         image->getVoxelCubic(out + 4, x, y, z);
+        const std::string at = std::to_string(x) + " " + std::to_string(y) + " " + std::to_string(z);
         for (int c = 0; c < 2; ++c) {
-            EXPECT_EQ(out[c], truncated ? image->getValue(int(x), int(y), int(z), 0, c) : 0.0f) << x << " " << y << " " << z;
-            EXPECT_EQ(out[2 + c], linear ? refLinear(*image, x, y, z, c) : kChecked && names ? 7.0f : 0.0f) << x << " " << y << " " << z;
-            EXPECT_EQ(out[4 + c], cubic ? refCubic(*image, x, y, z, c) : 0.0f) << x << " " << y << " " << z;
+            EXPECT_EQ(out[c], truncated ? image->getValue(int(x), int(y), int(z), 0, c) : 0.0f) << at;
+            EXPECT_EQ(out[2 + c], linear ? refLinear(*image, x, y, z, c) : kChecked && names ? 7.0f : 0.0f) << at;
+            EXPECT_EQ(out[4 + c], cubic ? refCubic(*image, x, y, z, c) : 0.0f) << at;
         }
         const float scalars[3] = {image->getNearest(x, y, z), image->getLinear(x, y, z), image->getCubic(x, y, z)};
-        EXPECT_EQ(std::vector<float>(scalars, scalars + 3), std::vector<float>({out[0], linear ? scalars[1] : 0.0f, out[4]}));
+        EXPECT_EQ(std::vector<float>(scalars, scalars + 3), std::vector<float>({out[0], linear ? scalars[1] : 0, out[4]}))
+            << at;
     }
 }
 
