@@ -63,6 +63,8 @@ TYPED_TEST(Geometry, DownsampleAveragesBlocksIntoANewImageOrInPlace)
     uint32_t seed = 10;
     for (const auto& sh : kShapes)
         for (const auto& f : factors) {
+            if (sh[2] > 4 && f[0] != 2)
+                continue; // the shape for the block turns: one factor is enough
             auto image = randomImage<TypeParam>(sh[0], sh[1], sh[2], sh[3], sh[4], ++seed);
             auto expected = refDownsample(*image, f), before = copyOf(*image);
             std::unique_ptr<Image> made(image->downsample(f[0], f[1], f[2], f[3], true));
@@ -127,7 +129,7 @@ TYPED_TEST(Geometry, RotateFlipAndPaddingMoveEveryElementByTheRule)
             EXPECT_EQ(capture.text(), "Rotated image around axis " + std::to_string(axis) + "\n");
             expectSameImage(expected.get(), image.get());
         }
-        for (int mask = 0; mask < 16; ++mask) {
+        for (int mask = 0; mask < (sh[2] > 4 ? 2 : 16); ++mask) {
             const bool b[4] = {bool(mask & 1), bool(mask & 2), bool(mask & 4), bool(mask & 8)};
             auto image = randomImage<TypeParam>(sh[0], sh[1], sh[2], sh[3], sh[4], ++seed);
             auto expected = copyOf(*image);

@@ -85,7 +85,7 @@ TEST(ImageLayout, BuffersAreReleasedClearedAdoptedAndExternalOnesLeftAlone)
     const auto cleared = stateOf(&image);
     EXPECT_TRUE(cleared.size() == 13 + 8 + 72 && allZero(cleared.begin() + 13, cleared.end()));
     float* old = image.m_data;
-    auto* fresh = static_cast<float*>(std::aligned_alloc(16, 18 * sizeof(float)));
+    auto* fresh = static_cast<float*>(std::aligned_alloc(16, 20 * sizeof(float)));
     std::fill(fresh, fresh + 18, 2.5f);
     EXPECT_EQ(image.setData(fresh), 0);
     EXPECT_EQ(image.getValue(2, 2, 0, 0, 1), 2.5f);

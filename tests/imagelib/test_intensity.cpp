@@ -125,17 +125,17 @@ TEST(SliceToBytes, OneChannelOfTheSliceModuloTheDepth)
     auto image = randomImage<short>(3, 2, 4, 1, 2, 35);
     image->setWindowRange(-30000.0f, 30000.0f, 1);
     // (e - L) * 255 / (U - L) truncated, then clamped; padding is not written.
-    std::vector<unsigned char> expected(16, 0), padded(16, 0xEE);
+    std::vector<unsigned char> expected(8, 0), padded(8, 0xEE); // 4 x 2
     for (int i = 0; i < 6; ++i)
         expected[i / 3 * 4 + i % 3] = padded[i / 3 * 4 + i % 3] = uint8_t(std::clamp(
             int((image->getValue(i % 3, i / 3, 1, 0, 1) + 30000.0f) * 255.0f / 60000.0f), 0, 255));
     for (int slice : {1, 5, -3}) {
-        std::vector<unsigned char> bytes(16, 0xEE);
+        std::vector<unsigned char> bytes(8, 0xEE);
         ASSERT_EQ(image->sliceToBytes(bytes.data(), slice, 1, true), bytes.data());
         EXPECT_EQ(bytes, padded) << slice;
     }
     unsigned char* made = image->sliceToBytes(nullptr, 1, 1, true); // a new zeroed buffer
-    EXPECT_EQ(std::vector<unsigned char>(made, made + 16), expected);
+    EXPECT_EQ(std::vector<unsigned char>(made, made + 8), expected);
     delete[] made;
     ImageBase<int> empty;
     EXPECT_EQ(empty.sliceToBytes(nullptr, 0, 0, false), nullptr);
