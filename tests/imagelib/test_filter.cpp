@@ -18,9 +18,10 @@ class Derived : public ::testing::Test {};
 TYPED_TEST_SUITE(Derived, AllTypes);
 
 // Sizes below the kernel, one-wide images, several slices, frames and channels,
-// and more rows than the fast path converts in one band.
+// more rows than the fast path converts in one band, and rows long enough for
+// its widest vector steps.
 const int kShapes[][5] = {{9, 7, 2, 2, 1}, {1, 6, 1, 1, 1}, {6, 1, 1, 1, 1}, {2, 2, 1, 1, 1}, {4, 4, 3, 1, 2},
-    {37, 21, 1, 1, 1}, {40, 6, 3, 1, 1}, {5, 5, 4, 1, 1}, {3, 3, 3, 1, 1}, {6, 75, 1, 1, 1}};
+    {37, 21, 1, 1, 1}, {40, 6, 3, 1, 1}, {5, 5, 4, 1, 1}, {3, 3, 3, 1, 1}, {6, 75, 1, 1, 1}, {72, 7, 1, 1, 1}};
 const int kOutputTypes[] = {TypeChar, TypeShort, TypeInt, TypeFloat, TypeDouble};
 
 std::vector<float> randomKernel(size_t n, uint32_t seed)
@@ -172,22 +173,23 @@ TEST(Filter, ZeroKernelEntriesAreSkippedSoNonFiniteValuesUnderThemDoNotSpread)
     expectSame(refFilter(*image, TypeFloat, k, 3, nullptr), out.release());
 }
 
-// The largest sums the default kernel can make, which wrap in 8- and 16-bit outputs.
+// The largest sums the default kernel can make, which wrap in 8- and 16-bit
+// outputs, and a ramp whose gradient is nowhere 0.
 TYPED_TEST(Derived, GradientOfExtremePatterns)
 {
     using T = TypeParam;
-    const T lo = std::numeric_limits<T>::is_integer ? std::numeric_limits<T>::min() : T(-30000);
-    const T hi = std::numeric_limits<T>::is_integer ? std::numeric_limits<T>::max() : T(30000);
-    const std::function<bool(int, int)> patterns[] = {[](int x, int) { return x % 2 == 0; },
+    const double lo = std::numeric_limits<T>::is_integer ? double(std::numeric_limits<T>::min()) : -30000;
+    const double hi = std::numeric_limits<T>::is_integer ? double(std::numeric_limits<T>::max()) : 30000;
+    const std::function<double(int, int)> patterns[] = {[](int x, int) { return x % 2 == 0; },
         [](int, int y) { return y % 2 == 0; }, [](int x, int y) { return (x + y) % 2 == 0; },
-        [](int x, int y) { return x > 20 && y > 2; }};
+        [](int x, int y) { return x > 20 && y > 2; }, [](int x, int y) { return (x + y) / 50.0; }};
     for (const auto& high : patterns)
         for (bool keep : {false, true})
             for (int type : kOutputTypes) {
                 ImageBase<T> image;
                 image.init(41, 6, 2, 1, 1);
                 for (int i = 0; i < image.m_image_size; ++i)
-                    image.m_data[i] = high(i % 41, i / 41 % 6) ? hi : lo;
+                    image.m_data[i] = T(lo + (hi - lo) * high(i % 41, i / 41 % 6));
                 expectSame(
                     refGradient(image, type, nullptr, keep, nullptr), image.gradient(type, nullptr, keep, nullptr));
             }
