@@ -59,7 +59,7 @@ std::unique_ptr<ImageBase<T>> refRotate(ImageBase<T>& s, int axis)
 TYPED_TEST(Geometry, DownsampleAveragesBlocksIntoANewImageOrInPlace)
 {
     const int factors[][4] = {{2, 2, 1, 1}, {3, 1, 1, 1}, {1, 2, 3, 1}, {2, 1, 1, 2}, {1, 1, 1, 1}, {5, 3, 1, 1},
-        {8, 1, 1, 1}};
+        {8, 1, 1, 1}, {2, 2, 1, 2}};
     uint32_t seed = 10;
     for (const auto& sh : kShapes)
         for (const auto& f : factors) {
