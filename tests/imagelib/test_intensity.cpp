@@ -1,6 +1,7 @@
 // Window-based intensity operations and the byte / short exports.
 #include "imageops_support.h"
 
+#include <array>
 #include <cmath>
 
 using namespace opstest;
@@ -125,20 +126,22 @@ TEST(SliceToBytes, OneChannelOfTheSliceModuloTheDepth)
     auto image = randomImage<short>(3, 2, 4, 1, 2, 35);
     image->setWindowRange(-30000.0f, 30000.0f, 1);
     // (e - L) * 255 / (U - L) truncated, then clamped; padding is not written.
-    std::vector<unsigned char> expected(8, 0), padded(8, 0xEE); // 4 x 2
-    for (int i = 0; i < 6; ++i)
-        expected[i / 3 * 4 + i % 3] = padded[i / 3 * 4 + i % 3] = uint8_t(std::clamp(
-            int((image->getValue(i % 3, i / 3, 1, 0, 1) + 30000.0f) * 255.0f / 60000.0f), 0, 255));
-    for (int slice : {1, 5, -3}) {
+    for (const auto& [slice, z, channel] : {std::array{1, 1, 1}, {5, 1, 1}, {-3, 1, 1}, {2, 2, 0}}) {
+        const float L = image->m_window[4 * channel + 2], U = image->m_window[4 * channel + 3];
+        std::vector<unsigned char> expected(8, 0), padded(8, 0xEE); // 4 x 2
+        for (int i = 0; i < 6; ++i)
+            expected[i / 3 * 4 + i % 3] = padded[i / 3 * 4 + i % 3] = uint8_t(
+                std::clamp(int((image->getValue(i % 3, i / 3, z, 0, channel) - L) * 255.0f / (U - L)), 0, 255));
         std::vector<unsigned char> bytes(8, 0xEE);
-        ASSERT_EQ(image->sliceToBytes(bytes.data(), slice, 1, true), bytes.data());
+        ASSERT_EQ(image->sliceToBytes(bytes.data(), slice, channel, true), bytes.data());
         EXPECT_EQ(bytes, padded) << slice;
+        unsigned char* made = image->sliceToBytes(nullptr, slice, channel, true); // a new zeroed buffer
+        EXPECT_EQ(std::vector<unsigned char>(made, made + 8), expected);
+        delete[] made;
     }
-    unsigned char* made = image->sliceToBytes(nullptr, 1, 1, true); // a new zeroed buffer
-    EXPECT_EQ(std::vector<unsigned char>(made, made + 8), expected);
-    delete[] made;
     ImageBase<int> empty;
+    unsigned char untouched[6] = {};
     EXPECT_EQ(empty.sliceToBytes(nullptr, 0, 0, false), nullptr);
     for (int channel : {2, -1})
-        EXPECT_EQ(image->sliceToBytes(expected.data(), 0, channel, false), nullptr);
+        EXPECT_EQ(image->sliceToBytes(untouched, 0, channel, false), nullptr);
 }
