@@ -1,44 +1,33 @@
-// Shared by the image-operation tests: plain reference versions of the
-// operations, written element by element through getValue / setValue / setNext
-// in the order the algorithms state, random images, and output capture.
+// Shared by the image-library tests: plain reference versions of the derived-
+// image operations, written element by element through getValue / setValue /
+// setNext in the order the algorithms state, random images, image comparison
+// and output capture.
 #pragma once
 
 #include <imagebase>
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <iostream>
+#include <iterator>
+#include <limits>
 #include <memory>
 #include <random>
 #include <sstream>
-#include <string>
 #include <vector>
-
-#include <sys/resource.h>
 
 namespace opstest {
 
 using Lumen::Image;
 using Lumen::ImageBase;
-
-// The process's peak resident memory so far.
-inline long peakResidentKiB()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
+using AllTypes = ::testing::Types<char, unsigned char, short, unsigned short, int, unsigned int, float, double>;
 
 // Captures std::cout while alive.
 class CoutCapture {
 public:
-    CoutCapture()
-        : m_old(std::cout.rdbuf(m_text.rdbuf()))
-    {
-    }
+    CoutCapture() : m_old(std::cout.rdbuf(m_text.rdbuf())) {}
     ~CoutCapture() { std::cout.rdbuf(m_old); }
     std::string text() const { return m_text.str(); }
 
@@ -47,39 +36,6 @@ private:
     std::streambuf* m_old;
 };
 
-template <class T>
-constexpr int typeCodeOf()
-{
-    if constexpr (std::is_same_v<T, char>) return Lumen::TypeChar;
-    if constexpr (std::is_same_v<T, unsigned char>) return Lumen::TypeUnsignedChar;
-    if constexpr (std::is_same_v<T, short>) return Lumen::TypeShort;
-    if constexpr (std::is_same_v<T, unsigned short>) return Lumen::TypeUnsignedShort;
-    if constexpr (std::is_same_v<T, int>) return Lumen::TypeInt;
-    if constexpr (std::is_same_v<T, unsigned int>) return Lumen::TypeUnsignedInt;
-    if constexpr (std::is_same_v<T, float>) return Lumen::TypeFloat;
-    return Lumen::TypeDouble;
-}
-
-// The element bytes of any of the eight image types.
-inline std::vector<unsigned char> rawBytes(Image* image)
-{
-    std::vector<unsigned char> bytes;
-    auto grab = [&](auto* typed) {
-        if (!typed)
-            return false;
-        if (typed->m_data) {
-            const auto* p = reinterpret_cast<const unsigned char*>(typed->m_data);
-            bytes.assign(p, p + size_t(typed->m_image_size) * sizeof(*typed->m_data));
-        }
-        return true;
-    };
-    (void)(grab(dynamic_cast<ImageBase<char>*>(image)) || grab(dynamic_cast<ImageBase<unsigned char>*>(image))
-        || grab(dynamic_cast<ImageBase<short>*>(image)) || grab(dynamic_cast<ImageBase<unsigned short>*>(image))
-        || grab(dynamic_cast<ImageBase<int>*>(image)) || grab(dynamic_cast<ImageBase<unsigned int>*>(image))
-        || grab(dynamic_cast<ImageBase<float>*>(image)) || grab(dynamic_cast<ImageBase<double>*>(image)));
-    return bytes;
-}
-
 inline uint32_t bitsOf(float v)
 {
     uint32_t u;
@@ -87,56 +43,62 @@ inline uint32_t bitsOf(float v)
     return u;
 }
 
-// Same layout, same spacing, same window table, same element bytes.
+// The element bytes of an image of any of the eight types.
+template <class... T>
+std::vector<unsigned char> bytesAs(Image* s)
+{
+    std::vector<unsigned char> bytes;
+    auto grab = [&](auto* typed) {
+        if (typed && typed->m_data)
+            bytes.assign(reinterpret_cast<unsigned char*>(typed->m_data),
+                reinterpret_cast<unsigned char*>(typed->m_data + typed->m_image_size));
+        return typed != nullptr;
+    };
+    (void)(grab(dynamic_cast<ImageBase<T>*>(s)) || ...);
+    return bytes;
+}
+inline std::vector<unsigned char> rawBytes(Image* s)
+{
+    return bytesAs<char, unsigned char, short, unsigned short, int, unsigned int, float, double>(s);
+}
+
+// Everything an operation may change: 9 layout values (extents, channels,
+// stride, slice, image size, cursor), the spacing and window bits, the elements.
+inline std::vector<int64_t> stateOf(Image* s, bool withElements = true)
+{
+    std::vector<int64_t> v(s->m_dim, s->m_dim + 4);
+    v.insert(v.end(), {s->m_channels, s->m_stride, s->m_slice_size, s->m_image_size, s->m_cursor});
+    std::transform(s->m_spacing, s->m_spacing + 4, std::back_inserter(v), bitsOf);
+    std::transform(s->m_window, s->m_window + 4 * s->m_channels, std::back_inserter(v), bitsOf);
+    const auto bytes = withElements ? rawBytes(s) : std::vector<unsigned char>();
+    v.insert(v.end(), bytes.begin(), bytes.end());
+    return v;
+}
+
 inline void expectSameImage(Image* expected, Image* actual)
 {
-    ASSERT_NE(expected, nullptr);
-    ASSERT_NE(actual, nullptr);
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(expected->m_dim[i], actual->m_dim[i]) << "extent " << i;
-        EXPECT_EQ(bitsOf(expected->m_spacing[i]), bitsOf(actual->m_spacing[i])) << "spacing " << i;
-    }
-    ASSERT_EQ(expected->m_channels, actual->m_channels);
-    EXPECT_EQ(expected->m_stride, actual->m_stride);
-    EXPECT_EQ(expected->m_slice_size, actual->m_slice_size);
-    EXPECT_EQ(expected->m_image_size, actual->m_image_size);
-    EXPECT_EQ(expected->m_cursor, actual->m_cursor);
-    for (int i = 0; i < 4 * expected->m_channels; ++i)
-        EXPECT_EQ(bitsOf(expected->m_window[i]), bitsOf(actual->m_window[i])) << "window float " << i;
-    const auto a = rawBytes(expected), b = rawBytes(actual);
-    ASSERT_EQ(a.size(), b.size());
-    size_t firstDifference = a.size();
-    for (size_t i = 0; i < a.size() && firstDifference == a.size(); ++i)
-        if (a[i] != b[i])
-            firstDifference = i;
-    EXPECT_EQ(firstDifference, a.size()) << "element bytes differ from byte " << firstDifference;
+    ASSERT_TRUE(expected && actual);
+    EXPECT_EQ(stateOf(expected, false), stateOf(actual, false)) << "9 layout values, 4 spacings, 4 a channel";
+    const auto e = rawBytes(expected), a = rawBytes(actual);
+    const auto at = std::mismatch(e.begin(), e.end(), a.begin(), a.end()).first - e.begin();
+    EXPECT_TRUE(e == a) << "element bytes differ from byte " << at << " of " << e.size();
 }
 
-// Random elements spread over much of the type's range, non-integral for
-// floating types, from a fixed seed.
-template <class T>
-void fillRandom(ImageBase<T>& image, uint32_t seed)
-{
-    std::mt19937 rng(seed);
-    for (int i = 0; i < image.m_image_size; ++i) {
-        if constexpr (std::is_floating_point_v<T>) {
-            image.m_data[i] = T(std::uniform_real_distribution<double>(-3000.0, 3000.0)(rng));
-        } else if constexpr (sizeof(T) <= 2) {
-            image.m_data[i] = T(std::uniform_int_distribution<int>(std::numeric_limits<T>::min(),
-                std::numeric_limits<T>::max())(rng));
-        } else {
-            image.m_data[i] = T(std::uniform_int_distribution<int64_t>(-100000, 100000)(rng));
-        }
-    }
-}
-
+// Random elements over much of the type's range (non-integral for floating
+// types), spacing and window ranges, from a fixed seed.
 template <class T>
 std::unique_ptr<ImageBase<T>> randomImage(int x, int y, int z, int t, int c, uint32_t seed)
 {
     auto image = std::make_unique<ImageBase<T>>();
     image->init(x, y, z, t, c);
     image->m_verbose = 0;
-    fillRandom(*image, seed);
+    std::mt19937 rng(seed);
+    const bool small = sizeof(T) <= 2 && !std::is_floating_point_v<T>;
+    const int64_t lo = small ? int64_t(std::numeric_limits<T>::min()) : -100000;
+    const int64_t hi = small ? int64_t(std::numeric_limits<T>::max()) : 100000;
+    for (int i = 0; i < image->m_image_size; ++i)
+        image->m_data[i] = std::is_floating_point_v<T> ? T(std::uniform_real_distribution<double>(-3000, 3000)(rng))
+                                                       : T(std::uniform_int_distribution<int64_t>(lo, hi)(rng));
     image->setSpacing(0.5f, 1.5f, 2.0f, 3.0f);
     for (int k = 0; k < c; ++k)
         image->setWindowRange(-50.0f - float(k), 200.0f + float(k), k);
@@ -145,28 +107,33 @@ std::unique_ptr<ImageBase<T>> randomImage(int x, int y, int z, int t, int c, uin
 
 // A deep copy made through the public interface.
 template <class T>
-std::unique_ptr<ImageBase<T>> copyOf(const ImageBase<T>& source)
+std::unique_ptr<ImageBase<T>> copyOf(const ImageBase<T>& s)
 {
     auto image = std::make_unique<ImageBase<T>>();
-    image->init(source.m_dim[0], source.m_dim[1], source.m_dim[2], source.m_dim[3], source.m_channels);
-    image->m_verbose = source.m_verbose;
-    if (source.m_image_size)
-        std::memcpy(image->m_data, source.m_data, sizeof(T) * size_t(source.m_image_size));
-    std::memcpy(image->m_spacing, source.m_spacing, sizeof(source.m_spacing));
-    if (source.m_channels)
-        std::memcpy(image->m_window, source.m_window, sizeof(float) * 4 * size_t(source.m_channels));
-    image->m_type = source.m_type;
+    image->init(s.m_dim[0], s.m_dim[1], s.m_dim[2], s.m_dim[3], s.m_channels);
+    image->m_verbose = s.m_verbose;
+    std::copy(s.m_data, s.m_data + s.m_image_size, image->m_data);
+    std::copy(s.m_spacing, s.m_spacing + 4, image->m_spacing);
+    std::copy(s.m_window, s.m_window + 4 * s.m_channels, image->m_window);
     return image;
 }
 
-// Element i of the buffer, whatever the channel count (index c + x*C with
-// x = i / C, c = i % C).
+// The position of element i: x, y, z, t and channel.
+struct Position {
+    int x, y, z, t, c;
+};
+inline Position positionOf(const Image& s, int i)
+{
+    return {i / s.m_channels % s.m_dim[0], i / s.m_stride % s.m_dim[1], i / s.m_slice_size % s.m_dim[2],
+        i / s.m_frame_size, i % s.m_channels};
+}
+
+// Element i of the buffer whatever the channel count, and the source value
+// v(x, y, z) of the derived-image operations: frame 0 read as one channel.
 inline float elementAt(Image& s, int i)
 {
     return s.getValue(i / s.m_channels, 0, 0, 0, i % s.m_channels);
 }
-
-// Source value v(x, y, z) of the derived-image operations: frame 0 as one channel.
 inline float v1(Image& s, int x, int y, int z)
 {
     return elementAt(s, (z * s.m_dim[1] + y) * s.m_dim[0] + x);
@@ -179,8 +146,6 @@ inline Image* refOutput(Image& src, int type, Image* output, int x, int y, int z
     if (output)
         return output;
     Image* made = Lumen::createImage(type);
-    if (!made)
-        return nullptr;
     made->init(x, y, z, t, c);
     made->setSpacing(src.m_spacing[0], src.m_spacing[1], src.m_spacing[2], src.m_spacing[3]);
     return made;
@@ -190,166 +155,95 @@ struct RefRange {
     float min = 1e16f, max = -1e16f;
     void add(float v)
     {
-        if (v < min)
-            min = v;
-        if (v > max)
-            max = v;
+        min = v < min ? v : min;
+        max = v > max ? v : max;
     }
 };
 
-// Column and row propagation of extendBorder, all b lines on each side.
-inline void refExtendBorder(Image& im, int b)
+// The sum of k[n] * value(dx, dy) over a w x w kernel in memory order (first
+// row at the smallest dy), zero entries skipped; the transpose swaps dx and dy.
+template <class F>
+float kernelSum(const float* k, int w, bool transpose, F value)
 {
-    const int X = im.m_dim[0], Y = im.m_dim[1], Z = im.m_dim[2];
-    auto at = [&](int x, int y, int z) { return (z * Y + y) * X + x; };
-    auto get = [&](int i) { return elementAt(im, i); };
-    auto set = [&](int i, float v) { im.setValue(v, i / im.m_channels, 0, 0, 0, i % im.m_channels); };
-    for (int z = 0; z < Z; ++z) {
-        if (2 * b < X)
-            for (int y = 0; y < Y; ++y)
-                for (int i = b; i >= 1; --i) {
-                    set(at(i - 1, y, z), get(at(i, y, z)));
-                    set(at(X - i, y, z), get(at(X - i - 1, y, z)));
-                }
-        if (2 * b < Y)
-            for (int x = 0; x < X; ++x)
-                for (int i = b; i >= 1; --i) {
-                    set(at(x, i - 1, z), get(at(x, i, z)));
-                    set(at(x, Y - i, z), get(at(x, Y - i - 1, z)));
-                }
-    }
+    float sum = 0.0f;
+    for (int n = 0, h = (w - 1) / 2; w > 0 && n < w * w; ++n)
+        if (k[n] != 0.0f)
+            sum += k[n] * (transpose ? value(n / w - h, n % w - h) : value(n % w - h, n / w - h));
+    return sum;
+}
+
+// The border lines that extendBorder(h) fills take the value of the nearest
+// interior line, columns first; a direction without interior is left alone.
+inline int interiorOf(int v, int h, int n)
+{
+    return h > 0 && 2 * h < n ? std::clamp(v, h, n - h - 1) : v;
 }
 
 inline Image* refFilter(Image& s, int type, const float* k, int w, Image* output)
 {
-    if (type == 0)
-        type = s.m_type;
-    const int X = s.m_dim[0], Y = s.m_dim[1], Z = s.m_dim[2];
-    Image* out = refOutput(s, type, output, X, Y, Z, s.m_dim[3], 1);
-    if (!out)
-        return nullptr;
-    const int h = (w - 1) / 2;
-    RefRange range;
-    out->resetCursor();
-    for (int z = 0; z < Z; ++z)
+    const int X = s.m_dim[0], Y = s.m_dim[1], h = (w - 1) / 2;
+    Image* out = refOutput(s, type, output, X, Y, s.m_dim[2], s.m_dim[3], 1);
+    std::vector<float> slice(size_t(X) * Y);
+    RefRange range; // of the values before the border is filled
+    for (int z = 0; z < s.m_dim[2]; ++z) {
         for (int y = 0; y < Y; ++y)
             for (int x = 0; x < X; ++x) {
-                float value = 0.0f;
-                if (h <= x && x < X - h && h <= y && y < Y - h)
-                    for (int j = -h; j <= h; ++j)
-                        for (int i = -h; i <= h; ++i) {
-                            const float kk = k[(j + h) * w + (i + h)];
-                            if (kk != 0.0f)
-                                value += kk * v1(s, x + i, y + j, z);
-                        }
-                range.add(value);
-                out->setNext(value);
+                const bool inside = h <= x && x < X - h && h <= y && y < Y - h;
+                range.add(slice[size_t(y) * X + x] = inside
+                        ? kernelSum(k, w, false, [&](int i, int j) { return v1(s, x + i, y + j, z); })
+                        : 0.0f);
             }
-    refExtendBorder(*out, h);
+        for (int y = 0; y < Y; ++y)
+            for (int x = 0; x < X; ++x)
+                out->setNext(slice[size_t(interiorOf(y, h, Y)) * X + interiorOf(x, h, X)]);
+    }
     out->setWindowRange(range.min, range.max, 0);
     return out;
 }
 
-inline const float* defaultKernel2D()
-{
-    static const float k[9] = {1, 2, 1, 0, 0, 0, -1, -2, -1};
-    return k;
-}
+inline const float kDefault2D[9] = {1, 2, 1, 0, 0, 0, -1, -2, -1};
+inline const float kDefault3D[27] = {1, 1, 1, 1, 2, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, -1, -1, -1, -1, -2, -1,
+    -1, -1, -1};
 
-inline Image* refGradient(Image& s, int type, const float* k, bool keep, Image* output)
+// gradient: g0 applies k, g1 its transpose; hessian of a gradient image: h0
+// and h1 apply k and its transpose to g0, h2 the transpose to g1.
+inline Image* refGradient(Image& s, int type, const float* k, bool keep, Image* output, bool hessian = false)
 {
-    if (type == 0)
-        type = s.m_type;
-    if (!k)
-        k = defaultKernel2D();
-    const int X = s.m_dim[0], Y = s.m_dim[1], Z = s.m_dim[2];
-    const int b = keep ? 0 : 1;
-    Image* out = refOutput(s, type, output, X - 2 * b, Y - 2 * b, Z, 1, 2);
-    if (!out)
-        return nullptr;
-    RefRange range;
-    out->resetCursor();
-    for (int z = 0; z < Z; ++z)
+    k = k ? k : kDefault2D;
+    const int X = s.m_dim[0], Y = s.m_dim[1], b = keep || hessian ? 0 : 1, n = hessian ? 3 : 2;
+    Image* out = refOutput(s, type, output, X - 2 * b, Y - 2 * b, s.m_dim[2], 1, n);
+    RefRange range[3];
+    for (int z = 0; z < s.m_dim[2]; ++z)
         for (int y = b; y <= Y - b - 1; ++y)
             for (int x = b; x <= X - b - 1; ++x) {
-                float g0 = 0, g1 = 0;
-                if (!keep || (1 <= x && x <= X - 2 && 1 <= y && y <= Y - 2))
-                    for (int n = 0; n < 9; ++n)
-                        if (k[n] != 0.0f) {
-                            const int sc = n % 3, r = n / 3;
-                            g0 += k[n] * v1(s, x + sc - 1, y + r - 1, z);
-                            g1 += k[n] * v1(s, x + r - 1, y + sc - 1, z);
-                        }
-                range.add(g0);
-                range.add(g1);
-                out->setNext(g0);
-                out->setNext(g1);
-            }
-    out->setWindowRange(range.min, range.max, 0);
-    out->setWindowRange(range.min, range.max, 1);
-    return out;
-}
-
-// The Hessian of a gradient image (two or more channels).
-inline Image* refHessianOfGradient(Image& s, int type, const float* k, Image* output)
-{
-    if (type == 0)
-        type = s.m_type;
-    if (!k)
-        k = defaultKernel2D();
-    const int X = s.m_dim[0], Y = s.m_dim[1], Z = s.m_dim[2];
-    Image* out = refOutput(s, type, output, X, Y, Z, 1, 3);
-    if (!out)
-        return nullptr;
-    RefRange range[3];
-    out->resetCursor();
-    for (int z = 0; z < Z; ++z)
-        for (int y = 0; y < Y; ++y)
-            for (int x = 0; x < X; ++x) {
-                float h[3] = {0, 0, 0};
-                if (1 <= x && x <= X - 2 && 1 <= y && y <= Y - 2)
-                    for (int n = 0; n < 9; ++n)
-                        if (k[n] != 0.0f) {
-                            const int sc = n % 3, r = n / 3;
-                            h[0] += k[n] * s.getValue(x + sc - 1, y + r - 1, z, 0, 0);
-                            h[1] += k[n] * s.getValue(x + r - 1, y + sc - 1, z, 0, 0);
-                            h[2] += k[n] * s.getValue(x + r - 1, y + sc - 1, z, 0, 1);
-                        }
-                for (int i = 0; i < 3; ++i) {
-                    range[i].add(h[i]);
-                    out->setNext(h[i]);
+                const bool inside = b || (1 <= x && x <= X - 2 && 1 <= y && y <= Y - 2);
+                auto at = [&](int c) {
+                    return [&, c](int i, int j) {
+                        return hessian ? s.getValue(x + i, y + j, z, 0, c) : v1(s, x + i, y + j, z);
+                    };
+                };
+                const float g[3] = {inside ? kernelSum(k, 3, false, at(0)) : 0.0f,
+                    inside ? kernelSum(k, 3, true, at(0)) : 0.0f,
+                    inside && hessian ? kernelSum(k, 3, true, at(1)) : 0.0f};
+                for (int c = 0; c < n; ++c) {
+                    range[hessian ? c : 0].add(g[c]);
+                    out->setNext(g[c]);
                 }
             }
-    for (int i = 0; i < 3; ++i)
-        out->setWindowRange(range[i].min, range[i].max, i);
+    for (int c = 0; c < n; ++c)
+        out->setWindowRange(range[hessian ? c : 0].min, range[hessian ? c : 0].max, c);
     return out;
 }
 
-inline const float* defaultKernel3D()
+inline Image* refGradient3D(Image& s, int type, const float* k, bool keep, bool withIntensity, long long* exceeded)
 {
-    static const float k[27] = {1, 1, 1, 1, 2, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, -1, -1, -1, -1, -2, -1, -1,
-        -1, -1};
-    return k;
-}
-
-inline Image* refGradient3D(Image& s, int type, const float* k, bool keep, bool withIntensity, Image* output,
-    long long* exceededOut = nullptr)
-{
-    if (type == 0)
-        type = s.m_type;
-    if (!k)
-        k = defaultKernel3D();
+    k = k ? k : kDefault3D;
     const bool clamps = type == Lumen::TypeChar || type == Lumen::TypeShort;
-    const float lo = type == Lumen::TypeChar ? -128.0f : -32768.0f;
-    const float hi = type == Lumen::TypeChar ? 127.0f : 32767.0f;
-    const int X = s.m_dim[0], Y = s.m_dim[1], Z = s.m_dim[2];
-    const int b = keep ? 0 : 1;
-    Image* out = refOutput(s, type, output, X - 2 * b, Y - 2 * b, Z - 2 * b, 1, withIntensity ? 4 : 3);
-    if (!out)
-        return nullptr;
+    const float lo = type == Lumen::TypeChar ? -128.0f : -32768.0f, hi = type == Lumen::TypeChar ? 127.0f : 32767.0f;
+    const int X = s.m_dim[0], Y = s.m_dim[1], Z = s.m_dim[2], b = keep ? 0 : 1;
+    Image* out = refOutput(s, type, nullptr, X - 2 * b, Y - 2 * b, Z - 2 * b, 1, withIntensity ? 4 : 3);
     RefRange range;
-    long long exceeded = 0;
-    out->resetCursor();
+    *exceeded = 0;
     for (int z = b; z <= Z - b - 1; ++z)
         for (int y = b; y <= Y - b - 1; ++y)
             for (int x = b; x <= X - b - 1; ++x) {
@@ -362,18 +256,11 @@ inline Image* refGradient3D(Image& s, int type, const float* k, bool keep, bool 
                             g[1] += k[n] * v1(s, x + p, y + r, z + q);
                             g[2] += k[n] * v1(s, x + p, y + q, z + r);
                         }
-                if (clamps)
-                    for (float& v : g) {
-                        if (v < lo) {
-                            v = lo;
-                            ++exceeded;
-                        }
-                        if (v > hi) {
-                            v = hi;
-                            ++exceeded;
-                        }
+                for (float& v : g) {
+                    if (clamps && (v < lo || v > hi)) {
+                        v = v < lo ? lo : hi;
+                        ++*exceeded;
                     }
-                for (float v : g) {
                     out->setNext(v);
                     range.add(v);
                 }
@@ -384,8 +271,6 @@ inline Image* refGradient3D(Image& s, int type, const float* k, bool keep, bool 
         out->setWindowRange(range.min, range.max, c);
     if (withIntensity)
         out->setWindowRange(s.m_window[2], s.m_window[3], 3);
-    if (exceededOut)
-        *exceededOut = exceeded;
     return out;
 }
 

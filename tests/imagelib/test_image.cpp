@@ -1,524 +1,197 @@
-// The image model: lifecycle, layout, element access, conversion and raw files.
-#include <imagebase>
-
+// The image model: layout, buffers, element access, the conversion rule,
+// byte order and raw files.
+#include "imageops_support.h"
 #include "tempdir.h"
 
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <cstdint>
-#include <cstring>
 #include <fstream>
-#include <iostream>
-#include <limits>
-#include <memory>
-#include <sstream>
 
 using namespace Lumen;
+using namespace opstest;
 
 namespace {
 
-// Captures what the library writes to standard output.
-class CoutCapture {
-public:
-    CoutCapture() : m_old(std::cout.rdbuf(m_text.rdbuf())) {}
-    ~CoutCapture() { std::cout.rdbuf(m_old); }
-    std::string text() const { return m_text.str(); }
-
-private:
-    std::ostringstream m_text;
-    std::streambuf* m_old;
-};
-
-bool aligned16(const void* p)
-{
-    return reinterpret_cast<uintptr_t>(p) % 16 == 0;
-}
-
 template <class T>
 class TypedImage : public ::testing::Test {};
+TYPED_TEST_SUITE(TypedImage, AllTypes);
 
-using ElementTypes = ::testing::Types<char, unsigned char, short, unsigned short, int, unsigned int, float, double>;
-TYPED_TEST_SUITE(TypedImage, ElementTypes);
+bool allZero(std::vector<int64_t>::const_iterator from, std::vector<int64_t>::const_iterator to)
+{
+    return std::all_of(from, to, [](int64_t v) { return v == 0; });
+}
 
 } // namespace
 
-// --- lifecycle ---------------------------------------------------------------
-
-TEST(ImageLifecycle, NewBitmapIsEmpty)
+TYPED_TEST(TypedImage, InitLaysOutAZeroedAlignedBufferChannelFastest)
 {
-    Bitmap b;
-    for (int d : b.m_dim)
-        EXPECT_EQ(d, 0);
-    EXPECT_EQ(b.m_channels, 0);
-    EXPECT_EQ(b.m_image_size, 0);
-    EXPECT_EQ(b.getData(), nullptr);
-    EXPECT_EQ(b.m_window, nullptr);
-    EXPECT_EQ(b.m_bits, 0);
-    EXPECT_EQ(b.m_palette_size, 0);
-    EXPECT_EQ(b.m_palette, nullptr);
-    EXPECT_EQ(b.m_verbose, 1);
-    EXPECT_EQ(b.m_cursor, 0);
-    EXPECT_EQ(b.m_type, 0);
-    for (float s : b.m_spacing)
-        EXPECT_EQ(s, 1.0f);
-}
-
-TYPED_TEST(TypedImage, InitComputesStridesAndZeroedAlignedBuffer)
-{
-    ImageBase<TypeParam> img;
-    EXPECT_FALSE(img.m_external);
-    EXPECT_EQ(img.getData(), nullptr);
-    EXPECT_EQ(img.init(4, 3, 2, 1, 3), 0);
-    EXPECT_EQ(img.m_stride, 12);
-    EXPECT_EQ(img.m_slice_size, 36);
-    EXPECT_EQ(img.m_frame_size, 72);
-    EXPECT_EQ(img.m_image_size, 72);
-    ASSERT_NE(img.getData(), nullptr);
-    EXPECT_TRUE(aligned16(img.getData()));
-    for (int i = 0; i < 72; ++i)
-        EXPECT_EQ(img.getData()[i], TypeParam(0));
-    ASSERT_NE(img.m_window, nullptr);
-    for (int i = 0; i < 12; ++i)
-        EXPECT_EQ(img.m_window[i], 0.0f);
-}
-
-TEST(ImageLifecycle, ElementIndexFollowsLayout)
-{
-    ImageBase<unsigned char> img;
-    img.init(4, 3, 2, 1, 3);
-    img.setValue(77, 1, 2, 1, 0, 2);
-    EXPECT_EQ(img.getData()[65], 77); // 2 + 3 + 24 + 36
-    EXPECT_EQ(&img.at(1, 2, 1, 0, 2), img.getData() + 65);
-    EXPECT_EQ(img.getValue(1, 2, 1, 0, 2), 77.0f);
-
-    ImageBase<float> frames;
-    frames.init(2, 2, 2, 3, 2);
-    EXPECT_EQ(frames.m_frame_size, 16);
-    frames.setValue(5.5f, 1, 1, 1, 2, 1);
-    EXPECT_EQ(frames.getData()[1 + 2 + 4 + 8 + 32], 5.5f);
-}
-
-TEST(ImageLifecycle, ZeroExtentLeavesImageEmptyAndFreesOldBuffer)
-{
-    ImageBase<short> img;
-    img.init(8, 8, 1, 1, 1);
-    ASSERT_NE(img.getData(), nullptr);
-    for (int zeroAxis = 0; zeroAxis < 5; ++zeroAxis) {
-        int e[5] = {8, 8, 1, 1, 1};
-        e[zeroAxis] = 0;
-        img.init(8, 8, 1, 1, 1);
-        img.init(e[0], e[1], e[2], e[3], e[4]);
-        EXPECT_EQ(img.m_image_size, 0) << zeroAxis;
-        EXPECT_EQ(img.getData(), nullptr) << zeroAxis;
+    ImageBase<TypeParam> image;
+    EXPECT_TRUE(image.m_data == nullptr && image.m_window == nullptr && !image.m_external && image.m_verbose == 1);
+    image.setSpacing(0.5f, 2.0f, 3.0f, 4.0f); // survives init
+    EXPECT_EQ(image.init(4, 3, 2, 2, 3), 0);
+    const auto state = stateOf(&image);
+    const std::vector<int64_t> layout = {4, 3, 2, 2, 3, 12, 36, 144, 0, bitsOf(0.5f), bitsOf(2.0f), bitsOf(3.0f),
+        bitsOf(4.0f)};
+    EXPECT_EQ(std::vector<int64_t>(state.begin(), state.begin() + 13), layout);
+    EXPECT_TRUE(state.size() == 13 + 12 + 144 * sizeof(TypeParam) && allZero(state.begin() + 13, state.end()));
+    EXPECT_TRUE(image.m_frame_size == 72 && reinterpret_cast<uintptr_t>(image.m_data) % 16 == 0);
+    for (int i : {0, 1, 5, 17, 65, 100, 143}) {
+        const Position p = positionOf(image, i); // c + x*C + y*stride + z*slice + t*frame
+        image.setValue(float(i % 100), p.x, p.y, p.z, p.t, p.c);
+        EXPECT_EQ(&image.at(p.x, p.y, p.z, p.t, p.c), image.m_data + i);
+        EXPECT_EQ(std::vector<int>({p.x, p.y, p.z, p.t, p.c}),
+            std::vector<int>({i / 3 % 4, i / 12 % 3, i / 36 % 2, i / 72, i % 3}));
     }
-    // With no channels there is no window table either.
-    EXPECT_EQ(img.m_window, nullptr);
-}
-
-TEST(ImageLifecycle, InitKeepsSpacingCursorVerboseAndType)
-{
-    ImageBase<int> img;
-    img.setSpacing(0.5f, 2.0f, 3.0f, 4.0f);
-    img.m_verbose = 0;
-    img.m_type = TypeShort;
-    img.m_cursor = 3;
-    img.init(2, 2, 1, 1, 1);
-    EXPECT_EQ(img.m_spacing[0], 0.5f);
-    EXPECT_EQ(img.m_spacing[3], 4.0f);
-    EXPECT_EQ(img.m_verbose, 0);
-    EXPECT_EQ(img.m_type, TypeShort);
-    EXPECT_EQ(img.m_cursor, 3);
-}
-
-TEST(ImageLifecycle, UnrepresentableLayoutIsRefusedWithMessage)
-{
-    ImageBase<unsigned char> img;
-    img.init(4, 4, 1, 1, 1);
-    CoutCapture out;
-    img.init(65536, 65536, 1, 1, 1); // 2^32 elements: does not fit 32 bits
-    EXPECT_EQ(out.text(), "Error while initializing!\n");
-    EXPECT_EQ(img.getData(), nullptr);
-    EXPECT_EQ(img.m_image_size, 0);
-    EXPECT_EQ(img.m_dim[0], 0);
-    EXPECT_EQ(img.m_window, nullptr);
-
-    img.init(-3, 4, 1, 1, 1);
-    EXPECT_EQ(img.m_image_size, 0);
-    EXPECT_EQ(img.getData(), nullptr);
-}
-
-TEST(ImageLifecycle, ReleaseDataAndClear)
-{
-    ImageBase<float> img;
-    img.init(3, 3, 1, 1, 2);
-    img.setWindowRange(1, 5, 1);
-    img.setValue(9, 2, 2, 0, 0, 1);
-    img.releaseData();
-    EXPECT_EQ(img.getData(), nullptr);
-    EXPECT_EQ(img.m_image_size, 18); // extents stay; only the buffer goes
-
-    img.clear(); // allocates again, zeroes elements and window
-    ASSERT_NE(img.getData(), nullptr);
-    EXPECT_TRUE(aligned16(img.getData()));
-    for (int i = 0; i < 18; ++i)
-        EXPECT_EQ(img.getData()[i], 0.0f);
-    for (int i = 0; i < 8; ++i)
-        EXPECT_EQ(img.m_window[i], 0.0f);
-
-    img.setValue(4, 1, 1, 0, 0, 0);
-    img.clear();
-    EXPECT_EQ(img.getValue(1, 1, 0, 0, 0), 0.0f);
-}
-
-TEST(ImageLifecycle, SetDataAdoptsBufferWithoutFreeingOld)
-{
-    ImageBase<short> img;
-    img.init(2, 2, 1, 1, 1);
-    short* old = img.getData();
-    short* fresh = static_cast<short*>(std::aligned_alloc(16, 16));
-    for (int i = 0; i < 4; ++i)
-        fresh[i] = short(10 + i);
-    EXPECT_EQ(img.setData(fresh), 0);
-    EXPECT_EQ(img.getData(), fresh);
-    EXPECT_EQ(img.getValue(1, 1, 0, 0, 0), 13.0f);
-    EXPECT_FALSE(img.m_external);
-    std::free(old); // the caller's job: setData does not free it
-}
-
-TEST(ImageLifecycle, ExternalBufferIsNeitherAllocatedNorFreed)
-{
-    alignas(16) static float storage[4] = {1, 2, 3, 4};
-    {
-        ImageBase<float> img;
-        img.m_external = true;
-        img.init(2, 2, 1, 1, 1);
-        EXPECT_EQ(img.getData(), nullptr);
-        img.setData(storage);
-        EXPECT_EQ(img.getValue(1, 0, 0, 0, 0), 2.0f);
-        img.releaseData();
-        EXPECT_EQ(img.getData(), nullptr);
-        img.setData(storage);
-    } // destructor must not free static storage (ASan would report it)
-    EXPECT_EQ(storage[3], 4.0f);
-}
-
-TEST(ImageLifecycle, WindowRangeAndSpacing)
-{
-    ImageBase<float> img;
-    img.init(1, 1, 1, 1, 2);
-    img.setWindowRange(10, 30, 1);
-    EXPECT_EQ(img.m_window[4], 20.0f);
-    EXPECT_EQ(img.m_window[5], 20.0f);
-    EXPECT_EQ(img.m_window[6], 10.0f);
-    EXPECT_EQ(img.m_window[7], 30.0f);
-    EXPECT_EQ(img.m_window[0], 0.0f); // channel 0 untouched
-    img.setWindowRange(0, 1, 5);      // no such channel: nothing happens
-    img.setSpacing(1, 2, 3, 4);
-    EXPECT_EQ(img.m_spacing[2], 3.0f);
-    EXPECT_EQ(img.reserved(nullptr), 0);
-}
-
-TEST(ImageLifecycle, CreateImageByTypeCode)
-{
-    const int codes[] = {TypeChar, TypeUnsignedChar, TypeShort, TypeUnsignedShort,
-                         TypeInt, TypeUnsignedInt, TypeFloat, TypeDouble};
-    for (int code : codes) {
-        std::unique_ptr<Image> img(createImage(code));
-        ASSERT_NE(img, nullptr) << std::hex << code;
-        EXPECT_EQ(img->m_image_size, 0);
-    }
-    std::unique_ptr<Image> f(createImage(0x1406));
-    ASSERT_NE(dynamic_cast<ImageBase<float>*>(f.get()), nullptr);
-    EXPECT_EQ(dynamic_cast<ImageBase<float>*>(f.get())->getData(), nullptr);
-    EXPECT_EQ(createImage(0x1407), nullptr);
-    EXPECT_EQ(createImage(0), nullptr);
-}
-
-// --- sequential access ---------------------------------------------------------
-
-TYPED_TEST(TypedImage, CursorVisitsEveryElementOnce)
-{
-    ImageBase<TypeParam> img;
-    img.init(4, 3, 2, 1, 3);
-    img.resetCursor();
-    int stored = 0;
-    while (img.setNext(float(stored % 100)))
+    // Sequential access visits every element once, then fails and leaves the value alone.
+    image.resetCursor();
+    int stored = 0, read = 0;
+    while (image.setNext(float(stored % 100)))
         ++stored;
-    EXPECT_EQ(stored, 72);
-    EXPECT_FALSE(img.setNext(1.0f));
-    EXPECT_EQ(img.m_cursor, 72);
-
-    img.resetCursor();
-    float v = -1.0f;
-    int read = 0;
-    while (img.getNext(v)) {
+    image.resetCursor();
+    for (float v = 0; image.getNext(v); ++read)
         EXPECT_EQ(v, float(read % 100));
-        ++read;
+    float untouched = 123.0f;
+    EXPECT_FALSE(image.getNext(untouched) || image.setNext(1.0f));
+    EXPECT_EQ(std::vector<float>({float(stored), float(read), float(image.m_cursor), untouched}),
+        std::vector<float>({144, 144, 144, 123}));
+}
+
+TEST(ImageLayout, ExtentsThatCannotBeHeldLeaveTheImageEmpty)
+{
+    const int cases[][6] = {{0, 8, 1, 1, 1, 0}, {8, 0, 1, 1, 1, 0}, {8, 8, 0, 1, 1, 0}, {8, 8, 1, 0, 1, 0},
+        {8, 8, 1, 1, 0, 0}, {65536, 65536, 1, 1, 1, 1}, {-3, 4, 1, 1, 1, 1}, {4, 4, 1, 1, -1, 1}}; // 1: refused
+    for (const auto& [x, y, z, t, c, refused] : cases) {
+        ImageBase<short> image;
+        image.init(8, 8, 1, 1, 2); // the old buffer is freed (ASan checks)
+        CoutCapture capture;
+        image.init(x, y, z, t, c);
+        EXPECT_EQ(capture.text(), refused ? "Error while initializing!\n" : "") << x << "x" << y;
+        EXPECT_TRUE(image.m_image_size == 0 && image.m_data == nullptr) << x << "x" << y;
+        EXPECT_EQ(image.m_dim[0], refused ? 0 : x);
+        EXPECT_EQ(image.m_window == nullptr, c <= 0 || refused);
     }
-    EXPECT_EQ(read, 72);
-    v = 123.0f;
-    EXPECT_FALSE(img.getNext(v));
-    EXPECT_EQ(v, 123.0f); // left alone on failure
 }
 
-TEST(ImageAccess, SetLastRewritesLastVisitedElement)
+TEST(ImageLayout, BuffersAreReleasedClearedAdoptedAndExternalOnesLeftAlone)
 {
-    ImageBase<short> img;
-    img.init(3, 1, 1, 1, 1);
-    img.resetCursor();
-    img.setNext(1);
-    img.setNext(2);
-    img.setLast(20);
-    EXPECT_EQ(img.getData()[1], 20);
+    ImageBase<float> image;
+    image.init(3, 3, 1, 1, 2);
+    image.setWindowRange(10, 30, 1);
+    image.setWindowRange(0, 1, 5); // no such channel: nothing happens
+    EXPECT_EQ(std::vector<float>(image.m_window, image.m_window + 8), (std::vector<float>{0, 0, 0, 0, 20, 20, 10, 30}));
+    image.releaseData();
+    EXPECT_TRUE(image.m_data == nullptr && image.m_image_size == 18); // extents stay; only the buffer goes
+    image.clear();                                                   // allocates again, zeroes elements and window
+    image.setValue(4, 2, 2, 0, 0, 1);
+    image.clear();
+    const auto cleared = stateOf(&image);
+    EXPECT_TRUE(cleared.size() == 13 + 8 + 72 && allZero(cleared.begin() + 13, cleared.end()));
+    float* old = image.m_data;
+    auto* fresh = static_cast<float*>(std::aligned_alloc(16, 20 * sizeof(float)));
+    std::fill(fresh, fresh + 18, 2.5f);
+    EXPECT_EQ(image.setData(fresh), 0);
+    EXPECT_EQ(image.getValue(2, 2, 0, 0, 1), 2.5f);
+    std::free(old); // the caller's job: setData does not free it
+    alignas(16) static float storage[4] = {1, 2, 3, 4};
+    ImageBase<float> external; // its destructor must not free static storage (ASan would report it)
+    external.m_external = true;
+    external.init(2, 2, 1, 1, 1);
+    EXPECT_EQ(external.m_data, nullptr);
+    external.setData(storage);
+    EXPECT_EQ(external.getValue(1, 0, 0, 0, 0), 2.0f);
+}
+
+TEST(ImageAccess, SetLastRewritesTheElementLastVisited)
+{
+    ImageBase<short> image;
+    image.init(3, 1, 1, 1, 1);
+    image.setLast(99); // before any visit there is no last element
+    image.setNext(1);
+    image.setNext(2);
+    image.setLast(20);
     float v;
-    img.getNext(v);
-    img.setLast(30);
-    EXPECT_EQ(img.getData()[2], 30);
-    // Before any visit there is no last element: nothing is written.
-    img.resetCursor();
-    img.setLast(99);
-    EXPECT_EQ(img.getData()[0], 1);
-}
-
-TEST(ImageAccess, EmptyImageCursorFailsAtOnce)
-{
-    Bitmap b;
-    float v = 0;
-    EXPECT_FALSE(b.getNext(v));
-    EXPECT_FALSE(b.setNext(1.0f));
-}
-
-// --- the conversion rule -------------------------------------------------------
-
-TEST(Conversion, IntegerTypesTruncateAndKeepLowBits)
-{
-    ImageBase<unsigned char> u8;
-    u8.init(4, 1, 1, 1, 1);
-    u8.setNext(300.7f);
-    u8.setNext(-1.9f);
-    u8.setNext(255.99f);
-    u8.setNext(-0.5f);
-    EXPECT_EQ(u8.getData()[0], 44);
-    EXPECT_EQ(u8.getData()[1], 255);
-    EXPECT_EQ(u8.getData()[2], 255);
-    EXPECT_EQ(u8.getData()[3], 0);
-
-    ImageBase<char> s8;
-    s8.init(3, 1, 1, 1, 1);
-    s8.setNext(200.0f);  // 0xC8
-    s8.setNext(-129.9f); // -129 -> 0x7F
-    s8.setNext(-7.9f);
-    EXPECT_EQ(static_cast<unsigned char>(s8.getData()[0]), 0xC8);
-    EXPECT_EQ(s8.getData()[1], 127);
-    EXPECT_EQ(s8.getData()[2], -7);
-
-    ImageBase<short> s16;
-    s16.init(2, 1, 1, 1, 1);
-    s16.setNext(40000.9f); // 0x9C40
-    s16.setNext(-32769.0f);
-    EXPECT_EQ(static_cast<unsigned short>(s16.getData()[0]), 0x9C40);
-    EXPECT_EQ(s16.getData()[1], 32767);
-
-    ImageBase<unsigned short> u16;
-    u16.init(2, 1, 1, 1, 1);
-    u16.setNext(65537.5f);
-    u16.setNext(-2.5f);
-    EXPECT_EQ(u16.getData()[0], 1);
-    EXPECT_EQ(u16.getData()[1], 65534);
-
-    ImageBase<int> s32;
-    s32.init(2, 1, 1, 1, 1);
-    s32.setNext(-123456.9f);
-    s32.setNext(16777216.0f);
-    EXPECT_EQ(s32.getData()[0], -123456);
-    EXPECT_EQ(s32.getData()[1], 16777216);
-
-    ImageBase<unsigned int> u32;
-    u32.init(2, 1, 1, 1, 1);
-    u32.setNext(3000000000.0f);
-    u32.setNext(-1.5f);
-    EXPECT_EQ(u32.getData()[0], 3000000000u);
-    EXPECT_EQ(u32.getData()[1], 0xFFFFFFFFu);
-}
-
-TEST(Conversion, OutOfRangeAndNaNAreDefined)
-{
-    // Beyond 32 bits the truncation gives 0x80000000, whose low bits are kept.
-    ImageBase<int> s32;
-    s32.init(3, 1, 1, 1, 1);
-    s32.setNext(3.0e9f);
-    s32.setNext(-3.0e9f);
-    s32.setNext(std::numeric_limits<float>::quiet_NaN());
-    for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(s32.getData()[i], INT32_MIN);
-
-    ImageBase<unsigned short> u16;
-    u16.init(2, 1, 1, 1, 1);
-    u16.setNext(1.0e20f);
-    u16.setNext(std::numeric_limits<float>::infinity());
-    EXPECT_EQ(u16.getData()[0], 0);
-    EXPECT_EQ(u16.getData()[1], 0);
-
-    ImageBase<unsigned int> u32;
-    u32.init(1, 1, 1, 1, 1);
-    u32.setNext(5.0e9f);
-    EXPECT_EQ(u32.getData()[0], 0x80000000u);
-}
-
-TEST(Conversion, FloatTypesStoreAsIsAndReadBackExactly)
-{
-    ImageBase<float> f;
-    f.init(1, 1, 1, 1, 1);
-    f.setValue(-2.75f, 0, 0, 0, 0, 0);
-    EXPECT_EQ(f.getData()[0], -2.75f);
-
-    ImageBase<double> d;
-    d.init(1, 1, 1, 1, 1);
-    d.setValue(0.1f, 0, 0, 0, 0, 0);
-    EXPECT_EQ(d.getData()[0], double(0.1f)); // widened, not re-rounded
-
-    // Unsigned elements read as non-negative values.
-    ImageBase<unsigned int> u;
-    u.init(1, 1, 1, 1, 1);
-    u.getData()[0] = 4000000000u;
-    EXPECT_EQ(u.getValue(0, 0, 0, 0, 0), 4.0e9f);
-    ImageBase<unsigned char> b;
-    b.init(1, 1, 1, 1, 1);
-    b.getData()[0] = 250;
-    EXPECT_EQ(b.getValue(0, 0, 0, 0, 0), 250.0f);
-}
-
-// --- byte order ------------------------------------------------------------------
-
-TEST(ByteOrder, SwapBytesReversesEachElement)
-{
-    ImageBase<short> s;
-    s.init(2, 1, 1, 1, 1);
-    s.getData()[0] = 0x1234;
-    s.getData()[1] = short(0xABCD);
-    s.swapBytes();
-    EXPECT_EQ(s.getData()[0], 0x3412);
-    EXPECT_EQ(static_cast<unsigned short>(s.getData()[1]), 0xCDAB);
-
-    ImageBase<unsigned char> u8;
-    u8.init(2, 1, 1, 1, 1);
-    u8.getData()[0] = 0x12;
-    u8.getData()[1] = 0x34;
-    u8.swapBytes();
-    EXPECT_EQ(u8.getData()[0], 0x12);
-    EXPECT_EQ(u8.getData()[1], 0x34);
-
-    ImageBase<unsigned int> u32;
-    u32.init(1, 1, 1, 1, 1);
-    u32.getData()[0] = 0x11223344u;
-    u32.swapBytes();
-    EXPECT_EQ(u32.getData()[0], 0x44332211u);
-
-    ImageBase<float> f;
-    f.init(1, 1, 1, 1, 1);
-    f.getData()[0] = 1.0f; // 0x3F800000
-    f.swapBytes();
-    uint32_t bits;
-    std::memcpy(&bits, f.getData(), 4);
-    EXPECT_EQ(bits, 0x0000803Fu);
-    f.swapBytes();
-    EXPECT_EQ(f.getData()[0], 1.0f);
-
-    ImageBase<double> d;
-    d.init(1, 1, 1, 1, 1);
-    const uint64_t pattern = 0x0102030405060708ull;
-    std::memcpy(d.getData(), &pattern, 8);
-    d.swapBytes();
-    uint64_t swapped;
-    std::memcpy(&swapped, d.getData(), 8);
-    EXPECT_EQ(swapped, 0x0807060504030201ull);
-
+    image.getNext(v);
+    image.setLast(30);
+    image.m_cursor = 4; // past the end: nothing
+    image.setLast(50);
+    EXPECT_EQ(std::vector<short>(image.m_data, image.m_data + 3), (std::vector<short>{1, 20, 30}));
     Bitmap empty;
-    empty.swapBytes(); // no buffer: nothing to do
+    EXPECT_FALSE(empty.getNext(v) || empty.setNext(1.0f));
 }
 
-// --- raw files -------------------------------------------------------------------
-
-TEST(RawFiles, SaveThenLoadRoundTrips)
+// createImage makes the type of each code; storing a value truncates toward
+// zero keeping the low bits (beyond 32 bits and NaN the truncation gives
+// 0x80000000 first), and unsigned elements read back as non-negative.
+TEST(Conversion, StoringTruncatesAndKeepsTheLowBits)
 {
-    TempDir dir;
-    ImageBase<short> a;
-    a.init(3, 2, 2, 2, 2);
-    for (int i = 0; i < a.m_image_size; ++i)
-        a.getData()[i] = short(i * 37 - 500);
-    ASSERT_EQ(a.saveRaw(dir.path("a.raw").c_str()), 0);
-    EXPECT_EQ(std::filesystem::file_size(dir.path("a.raw")), size_t(a.m_image_size) * 2);
-
-    ImageBase<short> b;
-    b.init(3, 2, 2, 2, 2);
-    ASSERT_EQ(b.loadRaw(dir.path("a.raw").c_str()), 0);
-    EXPECT_EQ(std::memcmp(a.getData(), b.getData(), size_t(a.m_image_size) * 2), 0);
+    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+    const std::tuple<int, float, uint64_t, float> cases[] = {{TypeUnsignedChar, 300.7f, 44, 44},
+        {TypeUnsignedChar, -1.9f, 255, 255}, {TypeUnsignedChar, 255.99f, 255, 255}, {TypeUnsignedChar, -0.5f, 0, 0},
+        {TypeChar, 200.0f, 0xC8, -56}, {TypeChar, -129.9f, 0x7F, 127}, {TypeChar, -7.9f, 0xF9, -7},
+        {TypeShort, 40000.9f, 0x9C40, -25536}, {TypeShort, -32769.0f, 0x7FFF, 32767},
+        {TypeUnsignedShort, 65537.5f, 1, 1}, {TypeUnsignedShort, -2.5f, 65534, 65534},
+        {TypeUnsignedShort, 1.0e20f, 0, 0}, {TypeUnsignedShort, inf, 0, 0},
+        {TypeInt, -123456.9f, 0xFFFE1DC0, -123456}, {TypeInt, 16777216.0f, 0x1000000, 16777216},
+        {TypeInt, 3.0e9f, 0x80000000, -2147483648.0f}, {TypeInt, -3.0e9f, 0x80000000, -2147483648.0f},
+        {TypeInt, nan, 0x80000000, -2147483648.0f}, {TypeUnsignedInt, 3.0e9f, 3000000000u, 3.0e9f},
+        {TypeUnsignedInt, -1.5f, 0xFFFFFFFF, 4294967295.0f}, {TypeUnsignedInt, 5.0e9f, 0x80000000, 2147483648.0f},
+        {TypeFloat, -2.75f, 0xC0300000, -2.75f}, {TypeDouble, 0.1f, 0x3FB99999A0000000, 0.1f}};
+    for (const auto& [code, value, bits, readBack] : cases) {
+        std::unique_ptr<Image> image(createImage(code));
+        ASSERT_NE(image, nullptr);
+        EXPECT_EQ(image->m_image_size, 0);
+        image->init(1, 1, 1, 1, 1);
+        image->setValue(value, 0, 0, 0, 0, 0);
+        const auto bytes = rawBytes(image.get());
+        uint64_t stored = 0;
+        std::memcpy(&stored, bytes.data(), bytes.size());
+        EXPECT_EQ(stored, bits) << std::hex << code << " " << value;
+        EXPECT_EQ(image->getValue(0, 0, 0, 0, 0), readBack) << std::hex << code << " " << value;
+    }
+    EXPECT_TRUE(createImage(0x1407) == nullptr && createImage(0) == nullptr);
 }
 
-TEST(RawFiles, ElementsLieInMachineOrderWithoutHeader)
+TYPED_TEST(TypedImage, SwapBytesReversesEachElement)
 {
-    TempDir dir;
-    ImageBase<unsigned short> a;
-    a.init(2, 1, 1, 1, 1);
-    a.getData()[0] = 0x0102;
-    a.getData()[1] = 0x0304;
-    a.saveRaw(dir.path("le.raw").c_str());
-    std::ifstream f(dir.path("le.raw"), std::ios::binary);
-    unsigned char bytes[4] = {};
-    f.read(reinterpret_cast<char*>(bytes), 4);
-    EXPECT_EQ(bytes[0], 0x02);
-    EXPECT_EQ(bytes[1], 0x01);
-    EXPECT_EQ(bytes[2], 0x04);
-    EXPECT_EQ(bytes[3], 0x03);
+    auto image = randomImage<TypeParam>(17, 1, 1, 1, 1, 5);
+    auto expected = rawBytes(image.get());
+    for (size_t i = 0; i < expected.size(); i += sizeof(TypeParam))
+        std::reverse(expected.begin() + i, expected.begin() + i + sizeof(TypeParam));
+    image->swapBytes();
+    EXPECT_EQ(rawBytes(image.get()), expected);
+    ImageBase<TypeParam>().swapBytes(); // no buffer: nothing to do
 }
 
-TEST(RawFiles, MissingFileAndShortFile)
+TEST(RawFiles, ElementsInMachineOrderWithoutHeaderAndShortFilesLoadWhatTheyHold)
 {
     TempDir dir;
-    ImageBase<unsigned char> img;
-    img.init(4, 2, 1, 1, 1);
-    for (int i = 0; i < 8; ++i)
-        img.getData()[i] = uint8_t(100 + i);
-    EXPECT_EQ(img.loadRaw(dir.path("missing.raw").c_str()), 1);
-    EXPECT_EQ(img.getData()[0], 100);
-
+    auto a = randomImage<short>(3, 2, 2, 2, 2, 6), b = randomImage<short>(3, 2, 2, 2, 2, 7);
+    ASSERT_EQ(a->saveRaw(dir.path("a.raw").c_str()), 0);
+    std::ifstream file(dir.path("a.raw"), std::ios::binary);
+    EXPECT_EQ(std::vector<unsigned char>(std::istreambuf_iterator<char>(file), {}), rawBytes(a.get()));
+    ASSERT_EQ(b->loadRaw(dir.path("a.raw").c_str()), 0);
+    expectSameImage(a.get(), b.get());
     // One row in the file: the second row keeps its contents, still success.
     std::ofstream(dir.path("short.raw"), std::ios::binary).write("\x01\x02\x03\x04", 4);
-    EXPECT_EQ(img.loadRaw(dir.path("short.raw").c_str()), 0);
-    EXPECT_EQ(img.getData()[0], 1);
-    EXPECT_EQ(img.getData()[3], 4);
-    EXPECT_EQ(img.getData()[4], 104);
-
-    EXPECT_EQ(img.saveRaw((dir.path("no-such-dir") + "/x.raw").c_str()), 1);
+    ImageBase<unsigned char> image;
+    image.init(4, 2, 1, 1, 1);
+    std::fill(image.m_data, image.m_data + 8, 100);
+    EXPECT_EQ(image.loadRaw(dir.path("missing.raw").c_str()), 1);
+    EXPECT_EQ(image.loadRaw(dir.path("short.raw").c_str()), 0);
+    EXPECT_EQ(std::vector<int>(image.m_data, image.m_data + 8), (std::vector<int>{1, 2, 3, 4, 100, 100, 100, 100}));
+    EXPECT_EQ(image.saveRaw((dir.path("no-such-dir") + "/x.raw").c_str()), 1);
+    image.releaseData();
+    EXPECT_EQ(std::make_pair(image.loadRaw(dir.path("short.raw").c_str()), image.saveRaw(dir.path("out.raw").c_str())),
+        std::make_pair(1, 1)); // no buffer
 }
-
-TEST(RawFiles, NoBufferIsRefused)
-{
-    TempDir dir;
-    std::ofstream(dir.path("data.raw"), std::ios::binary).write("\x01\x02\x03\x04", 4);
-    ImageBase<unsigned char> img;
-    img.init(2, 2, 1, 1, 1);
-    img.releaseData();
-    EXPECT_EQ(img.loadRaw(dir.path("data.raw").c_str()), 1);
-    EXPECT_EQ(img.saveRaw(dir.path("out.raw").c_str()), 1);
-    EXPECT_EQ(img.getData(), nullptr);
-}
-
-// --- checked builds ----------------------------------------------------------------
 
 #ifndef NDEBUG
 TEST(CheckedBuildDeathTest, AtAssertsBothBounds)
 {
-    ImageBase<float> img;
-    img.init(2, 2, 1, 1, 1);
-    EXPECT_DEATH(img.at(2, 1, 0, 0, 0),
-                 "c \\+ x\\*m_channels \\+ y\\*m_stride \\+ z\\*m_slice_size \\+ t\\*m_frame_size < m_image_size"
-                 ".*imagelib/include/imagebase");
-    EXPECT_DEATH(img.at(-1, 0, 0, 0, 0),
-                 "m_data \\+ c \\+ x\\*m_channels \\+ y\\*m_stride \\+ z\\*m_slice_size \\+ t\\*m_frame_size >= m_data"
-                 ".*imagelib/include/imagebase");
-    img.at(1, 1, 0, 0, 0) = 3.0f; // the last element is fine
-    EXPECT_EQ(img.getValue(1, 1, 0, 0, 0), 3.0f);
+    ImageBase<float> image;
+    image.init(2, 2, 1, 1, 1);
+    EXPECT_DEATH(image.at(2, 1, 0, 0, 0), "c \\+ x\\*m_channels \\+ y\\*m_stride \\+ z\\*m_slice_size \\+ "
+                                          "t\\*m_frame_size < m_image_size.*imagelib/include/imagebase");
+    EXPECT_DEATH(image.at(-1, 0, 0, 0, 0), "m_data \\+ c \\+ x\\*m_channels \\+ y\\*m_stride \\+ z\\*m_slice_size \\+ "
+                                           "t\\*m_frame_size >= m_data.*imagelib/include/imagebase");
+    image.at(1, 1, 0, 0, 0) = 3.0f; // the last element is fine
 }
 #endif
