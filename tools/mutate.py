@@ -179,8 +179,11 @@ def test_programs(build):
             command = [command[0], "--gtest_fail_fast", "--gtest_brief=1"]
         else:
             key = test["name"]
+        # Fixture set-ups run before the tests that need them and clean-ups
+        # after them, whatever their speed.
+        stage = 0 if props.get("FIXTURES_SETUP") else 2 if props.get("FIXTURES_CLEANUP") else 1
         programs.setdefault(key, {"name": os.path.basename(key), "command": command,
-                                  "cwd": props.get("WORKING_DIRECTORY", build), "env": env})
+                                  "cwd": props.get("WORKING_DIRECTORY", build), "env": env, "stage": stage})
     return list(programs.values())
 
 
@@ -235,14 +238,14 @@ def main():
                    stdout=subprocess.DEVNULL)
     if not build_tree(root, build):
         sys.exit("the unmutated sources do not build")
-    programs = test_programs(build)
+    programs = sorted(test_programs(build), key=lambda p: p["stage"])
     for program in programs:
         ok, seconds = run_program(program, timeout=1800)
         if not ok:
             sys.exit(f"the suite fails without mutation: {program['name']}")
         program["timeout"] = 4 * seconds + 10
         program["seconds"] = seconds
-    programs.sort(key=lambda p: p["seconds"])
+    programs.sort(key=lambda p: (p["stage"], p["seconds"]))
     build_limit = 600
 
     selected = range(len(mutants)) if args.only is None else args.only
