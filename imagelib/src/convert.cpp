@@ -7,12 +7,6 @@
 
 namespace Lumen::detail {
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__SANITIZE_ADDRESS__)
-#define LUMEN_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define LUMEN_CLONES
-#endif
-
 namespace {
 
 typedef float Float8 __attribute__((vector_size(32), aligned(4), may_alias));

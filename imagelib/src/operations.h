@@ -16,6 +16,15 @@
 #include <emmintrin.h>
 #endif
 
+// Marks a hot loop to be built twice, for the baseline instruction set and for
+// AVX2, the one to run chosen when the program loads. The sanitizers' builds
+// keep one version.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__SANITIZE_ADDRESS__)
+#define LUMEN_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define LUMEN_CLONES
+#endif
+
 namespace Lumen::detail {
 
 using std::ptrdiff_t;
