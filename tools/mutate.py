@@ -6,8 +6,9 @@ A fixed, seeded list of single-token mutations (a comparison flipped, an
 arithmetic or logical operator swapped, an integer constant changed by one, a
 statement removed) is drawn from the sources. For each mutant the script
 applies it, rebuilds a release build of its own (build-mutation/ by default)
-and runs every test program of that build once, fastest first, stopping at the
-first failure. A mutant is killed when a test fails or runs out of time,
+and runs every test program of that build that the mutant reaches once, fastest
+first, stopping at the first failure (a program whose executable the mutant's
+build did not link again holds no mutated code and is not run). A mutant is killed when a test fails or runs out of time,
 survives when the whole suite passes, and is stillborn when it does not
 compile (stillborn mutants are left out of the score).
 
@@ -183,7 +184,8 @@ def test_programs(build):
         # after them, whatever their speed.
         stage = 0 if props.get("FIXTURES_SETUP") else 2 if props.get("FIXTURES_CLEANUP") else 1
         programs.setdefault(key, {"name": os.path.basename(key), "command": command,
-                                  "cwd": props.get("WORKING_DIRECTORY", build), "env": env, "stage": stage})
+                                  "cwd": props.get("WORKING_DIRECTORY", build), "env": env, "stage": stage,
+                                  "build": os.path.abspath(build)})
     return list(programs.values())
 
 
@@ -197,6 +199,25 @@ def run_program(program, timeout):
     except subprocess.TimeoutExpired:
         ok = False
     return ok, time.monotonic() - start
+
+
+def stamp(program):
+    """The modification time of the program's executable when the build made it,
+    None for commands from outside the build (cmake scripts, shell tools)."""
+    executable = program["command"][0]
+    if not executable.startswith(program["build"] + os.sep):
+        return None
+    try:
+        return os.stat(executable).st_mtime_ns
+    except OSError:
+        return None
+
+
+def relinked(program, before):
+    """Whether the mutant can reach this program. An executable that the mutant's
+    build did not link again holds none of the mutated code: it is the binary
+    that passed unmutated, so running it cannot change the verdict."""
+    return before is None or stamp(program) != before
 
 
 def build_tree(root, build, timeout=None):
@@ -255,12 +276,15 @@ def main():
     for i in selected:
         site = mutants[i]
         original = apply(root, site)
+        stamps = [stamp(p) for p in programs]
         try:
             if not build_tree(root, build, timeout=build_limit):
                 verdict, by = "stillborn", ""
             else:
                 verdict, by = "survived", ""
-                for program in programs:
+                for program, before in zip(programs, stamps):
+                    if not relinked(program, before):
+                        continue
                     ok, _ = run_program(program, program["timeout"])
                     if not ok:
                         verdict, by = "killed", program["name"]
