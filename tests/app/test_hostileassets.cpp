@@ -99,6 +99,7 @@ struct Case {
 // standard error what it showed, then leaves as the user would.
 void playWith(const Case& c)
 {
+    alarm(120);  // a child that waits for ever fails its case instead
     static TempDir dir;  // one per child process, removed when it exits
     const fs::path data = fs::path(dir.root()) / "data";
     std::error_code ec;
