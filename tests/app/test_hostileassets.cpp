@@ -9,10 +9,7 @@
 #include <filewriters/chunkwriter.h>
 #include <tempdir.h>
 
-#include <gtest/gtest.h>
-
 #include <QAbstractButton>
-#include <QTest>
 
 #include <cstdio>
 #include <cstdlib>
@@ -28,6 +25,7 @@ namespace fs = std::filesystem;
 using filewriters::Bytes;
 
 const char* const kPictures[6] = {"f.bmp", "l.bmp", "r.bmp", "b.bmp", "u.bmp", "sand1.bmp"};
+const char* const kForms[4] = {"cut inside the header", "garbage", "huge extents", "8 bits"};
 
 fs::path sourceData() { return fs::path(std::getenv("FLOERUSH_SOURCE_DIR")) / "data"; }
 
@@ -140,20 +138,22 @@ protected:
     void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
 };
 
+// Every picture meets one of the broken forms, each form at least one picture
+// of the sky box and the ground: which picture breaks decides which surface
+// goes white, while the loader's answer to a form is the same for all six.
 TEST_F(HostileAssetsDeathTest, TheGameSurvivesEveryBrokenFile)
 {
     if (!std::getenv("FLOERUSH_SOURCE_DIR"))
         GTEST_SKIP() << "FLOERUSH_SOURCE_DIR (set by ctest) names the data/ to copy";
+    Bytes (*const forms[4])(const Bytes&) = {headerCut, garbage, hugeExtents, eightBit};
     std::vector<Case> cases = {
         {"penguin.3ds", "garbage", garbage, true},
         {"penguin.3ds", "cut inside the root header", [](const Bytes& b) { return cut(b, 4); }, true},
         {"penguin.3ds", "58 KB of claims", modelBomb, true},
-        {"penguin.3ds", "cut in half", halfCut, false},  // a cut file still loads what it holds
+        {"penguin.3ds", "cut in half", halfCut, false}, // a cut file still loads what it holds
     };
-    for (const char* picture : kPictures)
-        for (const auto& [variant, make] : {std::pair{"cut inside the header", headerCut}, std::pair{"garbage", garbage},
-                                            std::pair{"huge extents", hugeExtents}, std::pair{"8 bits", eightBit}})
-            cases.push_back({picture, variant, make, false});
+    for (int i = 0; i < 6; ++i)
+        cases.push_back({kPictures[i], kForms[(i + 2) % 4], forms[(i + 2) % 4], false});
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.file) + ": " + c.variant);
         const bool picture = c.file != std::string("penguin.3ds");
