@@ -27,11 +27,11 @@ const DrivenTime stillTime;
 // Restarts the descent once it has finished, so that every frame is one of a run.
 void keepRunning(GameProbe& probe)
 {
-    if (probe.state() == glWidget::Finished)
+    if (probe.state == glWidget::Finished)
         pressKey(theWindow, Qt::Key_F2);
-    if (probe.state() == glWidget::Waiting) {
+    if (probe.state == glWidget::Waiting) {
         pressKey(theWindow, Qt::Key_Space);
-        while (probe.speed() < 10.5f)
+        while (probe.speed < 10.5f)
             probe.tick();
         pressKey(theWindow, Qt::Key_Left);
     }

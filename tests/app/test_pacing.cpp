@@ -1,17 +1,14 @@
-// The game's time: the motion follows the game clock whatever the frames cost,
-// and a result is the game time of the tick that reached the finish.
-#include "gamewindowtest.h"
+// The game's time: the motion follows the game clock whatever the frames
+// cost, and a result is the game time of the tick that reached the finish.
+#include "gameprobe.h"
 
-#include <gtest/gtest.h>
+#include <tuple>
 
 namespace {
 
 TEST(TicksDue, MakeUpTheWholePeriodsPassedOneToFiveAnEvent)
 {
-    const struct {
-        qint64 elapsedMs, ticksRun;
-        int due;
-    } cases[] = {
+    const struct { qint64 elapsedMs, ticksRun; int due; } cases[] = {
         {0, 0, 1}, {19, 0, 1}, {20, 1, 1}, // early events still move once
         {20, 0, 1}, {40, 1, 1}, {59, 1, 1}, // on time
         {40, 0, 2}, {60, 0, 3}, {99, 0, 4}, {100, 0, 5}, // late
@@ -22,41 +19,24 @@ TEST(TicksDue, MakeUpTheWholePeriodsPassedOneToFiveAnEvent)
         EXPECT_EQ(ticksDue(c.elapsedMs, c.ticksRun), c.due) << c.elapsedMs << " ms, " << c.ticksRun << " run";
 }
 
-// Where a run stands, and after how many ticks.
-struct Place {
-    float x, z, speed, steer;
-    int ticks;
-    bool operator==(const Place& o) const
-    {
-        return x == o.x && z == o.z && speed == o.speed && steer == o.steer && ticks == o.ticks;
-    }
-};
-
-std::ostream& operator<<(std::ostream& out, const Place& p)
-{
-    return out << "x " << p.x << " z " << p.z << " speed " << p.speed << " steer " << p.steer << " ticks " << p.ticks;
-}
-
 class Pacing : public GameWindowTest {
 protected:
-    Place place() const
-    {
-        return {probe->eyeX(), probe->eyeZ(), probe->speed(), GameProbe::steerAngle(), probe->ticksRun()};
-    }
-
-    // Starts a run with `key` in a fresh window at game time 0.
+    using Place = std::tuple<float, float, float, float, int>;
+    Place place() const { return {probe->eyeX, probe->eyeZ, probe->speed, GameProbe::steerAngle(), probe->ticksRun}; }
+    // Starts a run with `key` from the start point at game time 0 (any origin).
     void start(int key)
     {
-        open("Pingu");
-        time.ms = 5000; // any origin: the clock counts from the start
+        if (probe->state != glWidget::Waiting)
+            probe->finishHere(), press(Qt::Key_F2);
+        time.ms = 5000;
         press(key);
-        ASSERT_EQ(probe->state(), glWidget::Running);
+        ASSERT_EQ(probe->state, glWidget::Running);
     }
-    // A timer event `ms` after the start.
+    // A timer event `ms` after the start, without its redraw.
     void eventAt(qint64 ms)
     {
         time.ms = 5000 + ms;
-        probe->tick();
+        ticks(1);
     }
 };
 
@@ -64,44 +44,37 @@ protected:
 // events come on time or late by whole or broken periods.
 TEST_F(Pacing, LateEventsReachTheSamePlaceAtTheSameGameTime)
 {
-    struct Run {
-        Place beforeLeft, end;
-    };
-    auto play = [&](int interval) {
-        Run run{};
+    Place onTime[2];
+    for (int interval : {20, 30, 40, 48, 60, 80}) {
+        SCOPED_TRACE(testing::Message() << interval << " ms apart");
+        Place run[2];
         start(Qt::Key_Up);
         for (int t = interval; t <= 720; t += interval) {
             eventAt(t);
-            if (t == 480) {
-                run.beforeLeft = place();
-                press(Qt::Key_Left);
-            }
+            if (t == 480)
+                run[0] = place(), press(Qt::Key_Left);
         }
-        run.end = place();
-        return run;
-    };
-    const Run onTime = play(20);
-    ASSERT_EQ(onTime.beforeLeft.ticks, 24);
-    ASSERT_EQ(onTime.beforeLeft.speed, 10.25f) << "cruising";
-    ASSERT_EQ(onTime.end.ticks, 36);
-    ASSERT_LT(onTime.end.steer, 0.0f);
-    for (int interval : {30, 40, 48, 60, 80}) {
-        const Run late = play(interval);
-        EXPECT_EQ(late.beforeLeft, onTime.beforeLeft) << interval << " ms apart";
-        EXPECT_EQ(late.end, onTime.end) << interval << " ms apart";
+        run[1] = place();
+        if (interval == 20) {
+            ASSERT_EQ(std::get<4>(run[0]), 24);
+            ASSERT_EQ(std::get<2>(run[0]), 10.25f) << "cruising";
+            ASSERT_EQ(std::get<4>(run[1]), 36);
+            ASSERT_LT(std::get<3>(run[1]), 0.0f);
+            onTime[0] = run[0], onTime[1] = run[1];
+        }
+        EXPECT_EQ(run[0], onTime[0]);
+        EXPECT_EQ(run[1], onTime[1]);
     }
 }
 
 TEST_F(Pacing, AStallIsMadeUpFiveTicksAnEvent)
 {
     start(Qt::Key_Space);
-    const struct {
-        qint64 at;
-        int ticksRun;
-    } events[] = {{20, 1}, {40, 2}, {200, 7}, {220, 11}, {240, 12}, {1000, 17}, {1005, 22}, {1010, 27}};
+    const struct { qint64 at; int ticksRun; } events[] = {
+        {20, 1}, {40, 2}, {200, 7}, {220, 11}, {240, 12}, {1000, 17}, {1005, 22}, {1010, 27}};
     for (const auto& e : events) {
         eventAt(e.at);
-        EXPECT_EQ(probe->ticksRun(), e.ticksRun) << "event at " << e.at << " ms";
+        EXPECT_EQ(probe->ticksRun, e.ticksRun) << "event at " << e.at << " ms";
     }
 }
 
@@ -113,17 +86,37 @@ TEST_F(Pacing, CatchingUpStopsAtTheTickThatReachesTheFinish)
     for (int interval : {20, 60, 100}) {
         SCOPED_TRACE(interval);
         start(Qt::Key_Space);
-        probe->setSpeed(10.5f);
-        probe->eyeX() = 6177900;
-        probe->eyeZ() = 916850;
-        for (int t = interval; probe->state() == glWidget::Running && t <= 2000; t += interval)
+        probe->speed = 10.5f, probe->eyeX = 6177900, probe->eyeZ = 916850;
+        for (int t = interval; probe->state == glWidget::Running && t <= 2000; t += interval)
             eventAt(t);
-        ASSERT_EQ(probe->state(), glWidget::Finished);
-        EXPECT_FALSE(probe->timer()->isActive());
-        EXPECT_EQ(probe->ticksRun(), 9);
-        EXPECT_EQ(probe->eyeX(), 6177994.5f);
-        EXPECT_EQ(probe->shownMinutes() * 60000 + probe->shownSeconds() * 1000 + probe->shownMilliseconds(), 180);
+        ASSERT_EQ(probe->state, glWidget::Finished);
+        EXPECT_FALSE(probe->timer->isActive());
+        EXPECT_EQ(probe->ticksRun, 9);
+        EXPECT_EQ(probe->eyeX, 6177994.5f);
+        EXPECT_EQ(probe->shownMs(), 180);
     }
+}
+
+// The scripted run: start, reach cruising speed at the 21st tick, one press
+// of the left arrow (about 0.87 degrees towards the south) brings the point
+// ahead through the finish gate while the camera is still before the line.
+TEST_F(Pacing, ScriptedRunReachesTheFinish)
+{
+    start(Qt::Key_Space);
+    int n = 0;
+    for (; probe->speed < 10.5f && n < 100; ++n)
+        eventAt(20 * (n + 1));
+    ASSERT_EQ(n, 21);
+    press(Qt::Key_Left);
+    EXPECT_NEAR(GameProbe::steerAngle(), -0.8696f, 1e-4f);
+    for (; probe->state == glWidget::Running && n < 2000; ++n)
+        eventAt(20 * (n + 1));
+    ASSERT_EQ(probe->state, glWidget::Finished) << "after " << n << " ticks";
+    EXPECT_GE(probe->lookX, 6178000.0f);
+    EXPECT_GE(probe->lookZ, 916750.0f);
+    EXPECT_LE(probe->lookZ, 916960.0f);
+    EXPECT_LT(probe->eyeX, 6178000.0f);
+    EXPECT_EQ(probe->shownMs(), n * 20);
 }
 
 } // namespace
