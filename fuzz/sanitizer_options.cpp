@@ -9,5 +9,5 @@
 // ASAN_OPTIONS overrides this.
 extern "C" const char* __asan_default_options()
 {
-    return "quarantine_size_mb=32:allocator_release_to_os_interval_ms=1000";
+    return "quarantine_size_mb=8:allocator_release_to_os_interval_ms=1000";
 }
