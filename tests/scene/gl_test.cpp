@@ -1,0 +1,382 @@
+// What OpenGL ends up holding and drawing from the scene: the textures, the
+// display lists replayed in feedback mode, and the views the player sees.
+#include "recordedlists.h"
+
+#include "filewriters/bmpwriter.h"
+#include "landscape.h"
+#include "skybox.h"
+#include "tempdir.h"
+
+#include <QGuiApplication>
+#include <QImage>
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
+#include <QOpenGLFramebufferObject>
+
+#include <GL/glu.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <functional>
+
+// Mesa's software driver keeps a buffer of its feedback path (about 1 MB)
+// past the context's end. That is Mesa's, not ours: only leaks whose stacks
+// go through the driver module are suppressed.
+extern "C" const char* __lsan_default_suppressions()
+{
+    return "leak:swrast_dri.so\n";
+}
+
+namespace {
+
+// A current context drawing into a framebuffer of its own. Needs a display
+// (Xvfb in the test runs).
+class GlContext {
+public:
+    explicit GlContext(int width = 64, int height = 64) : m_width(width), m_height(height)
+    {
+        QSurfaceFormat format;
+        format.setProfile(QSurfaceFormat::CompatibilityProfile);
+        m_surface.setFormat(format);
+        m_surface.create();
+        m_context.setFormat(format);
+        if (!m_surface.isValid() || !m_context.create() || !m_context.makeCurrent(&m_surface))
+            return;
+        m_framebuffer = std::make_unique<QOpenGLFramebufferObject>(width, height, QOpenGLFramebufferObject::Depth);
+        ok = m_framebuffer->isValid() && m_framebuffer->bind();
+    }
+
+    // Draws `lists` textured and depth-tested through the game's frustum,
+    // scaled by `across` in x and z and `up` in y, seen from `eye` towards `at`.
+    QImage draw(const std::array<double, 3>& eye, const std::array<double, 3>& at, std::initializer_list<unsigned int> lists,
+        double across = 1, double up = 1)
+    {
+        glViewport(0, 0, m_width, m_height);
+        glEnable(GL_TEXTURE_2D);
+        glEnable(GL_DEPTH_TEST);
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        glMatrixMode(GL_PROJECTION);
+        glLoadIdentity();
+        glFrustum(-1, 1, -1, 1, 1.5, 30000);
+        glMatrixMode(GL_MODELVIEW);
+        glLoadIdentity();
+        gluLookAt(eye[0], eye[1], eye[2], at[0], at[1], at[2], 0, 1, 0);
+        glScaled(across, up, across);
+        for (unsigned int list : lists)
+            glCallList(list);
+        return m_framebuffer->toImage();
+    }
+
+    bool ok = false;
+
+private:
+    // One application object for the program, made before the first surface
+    // and never destroyed, so that Mesa's driver stays until the leak check.
+    static bool startQt()
+    {
+        static int argc = 1;
+        static char name[] = "scene-tests", *argv[] = {name, nullptr};
+        return new QGuiApplication(argc, argv);
+    }
+
+    int m_width, m_height;
+    bool m_qt = startQt();
+    QOffscreenSurface m_surface;
+    QOpenGLContext m_context;
+    std::unique_ptr<QOpenGLFramebufferObject> m_framebuffer;
+};
+
+using Rgb = std::array<uint8_t, 3>;
+
+// A width x height BMP file of pixels colourAt(x, y), y = 0 the top row: 24
+// bits a pixel, or 8 with the red value as the palette index.
+bool writePicture(const std::string& path, int width, int height, const std::function<Rgb(int, int)>& colourAt, int bits = 24)
+{
+    filewriters::BmpImage img;
+    img.width = width, img.height = height, img.bitsPerPixel = uint16_t(bits);
+    img.palette.assign(bits == 8 ? 256 * 4 : 0, 200);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const Rgb c = colourAt(x, y);
+            img.pixels.insert(img.pixels.end(), bits == 8 ? std::initializer_list<uint8_t>{c[0]} : std::initializer_list<uint8_t>{c[2], c[1], c[0]});
+        }
+    return filewriters::writeFile(path, filewriters::encodeBmp(img));
+}
+
+// Top and bottom, left and right all differ.
+Rgb pattern(int x, int y)
+{
+    return {uint8_t(x), uint8_t(3 * y + 1), uint8_t(x ^ y)};
+}
+
+// Top left red, top right green, bottom left blue, bottom right yellow.
+Rgb quadrant(int x, int y)
+{
+    return y < 4 ? (x < 4 ? Rgb{255, 0, 0} : Rgb{0, 255, 0}) : (x < 4 ? Rgb{0, 0, 255} : Rgb{255, 255, 0});
+}
+
+// Of the bound texture's level 0, or of the context.
+GLint integer(GLenum what, bool level0 = false)
+{
+    GLint v = -1;
+    level0 ? glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, what, &v) : glGetIntegerv(what, &v);
+    return v;
+}
+
+struct FeedbackVertex {
+    double x, y, z; // back in the list's own coordinates, within a few hundredths
+    float r, g, b, s, t;
+};
+using FeedbackPolygon = std::vector<FeedbackVertex>;
+
+// Calls `list` once in feedback mode, under an oblique orthographic view that
+// keeps the whole scenery unclipped and no polygon edge-on, grey current so
+// that the list's own colours show. Empty when the buffer overflowed or
+// anything but polygons came back.
+std::vector<FeedbackPolygon> recordFeedback(unsigned int list)
+{
+    std::vector<GLfloat> buffer(4'000'000);
+    glFeedbackBuffer(GLsizei(buffer.size()), GL_3D_COLOR_TEXTURE, buffer.data());
+    const GLint viewport[4] = {0, 0, 4096, 4096}; // fine-grained window coordinates
+    glViewport(0, 0, 4096, 4096);
+    glRenderMode(GL_FEEDBACK);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glOrtho(-3000, 3000, -3000, 3000, -4500, 4500);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    gluLookAt(617001, 4001, 91701.5, 617000, 4000, 91700, 0, 1, 0);
+    GLdouble model[16], projection[16];
+    glGetDoublev(GL_MODELVIEW_MATRIX, model);
+    glGetDoublev(GL_PROJECTION_MATRIX, projection);
+    glColor3f(0.5f, 0.5f, 0.5f);
+    glCallList(list);
+    const GLint count = glRenderMode(GL_RENDER);
+    std::vector<FeedbackPolygon> polygons;
+    constexpr int kFloats = 3 + 4 + 4; // window position, colour, texture coordinate
+    for (GLint i = 0; i < count; i += 2 + int(buffer[size_t(i) + 1]) * kFloats) {
+        if (GLint(buffer[size_t(i)]) != GL_POLYGON_TOKEN)
+            return {};
+        polygons.emplace_back();
+        for (int k = 0; k < int(buffer[size_t(i) + 1]); ++k) {
+            const GLfloat* v = &buffer[size_t(i) + 2 + size_t(k) * kFloats];
+            FeedbackVertex& out = polygons.back().emplace_back(FeedbackVertex{0, 0, 0, v[3], v[4], v[5], v[7], v[8]});
+            gluUnProject(v[0], v[1], v[2], model, projection, viewport, &out.x, &out.y, &out.z);
+        }
+    }
+    return polygons;
+}
+
+// The polygons of b against the last ones of a: positions within `tolerance`,
+// colours and texture coordinates equal.
+bool endsWith(const std::vector<FeedbackPolygon>& a, const std::vector<FeedbackPolygon>& b, double tolerance)
+{
+    return a.size() >= b.size() && std::equal(b.begin(), b.end(), a.end() - long(b.size()), [&](const auto& p, const auto& q) {
+        return std::equal(p.begin(), p.end(), q.begin(), q.end(), [&](const FeedbackVertex& u, const FeedbackVertex& v) {
+            return std::fabs(u.x - v.x) < tolerance && std::fabs(u.y - v.y) < tolerance && std::fabs(u.z - v.z) < tolerance
+                && u.r == v.r && u.g == v.g && u.b == v.b && u.s == v.s && u.t == v.t;
+        });
+    });
+}
+
+// Under an unpack alignment of 8 and another texture bound, which create
+// leaves as they were.
+TEST(Texture, CreateFillsTheObjectFromCompleteThreeChannelPicturesOnly)
+{
+    GlContext context;
+    ASSERT_TRUE(context.ok);
+    TempDir dir;
+    const struct {
+        const char* picture;
+        int width, height, bits, claimedHeight; // bits 0: no file; claimedHeight 0: as loaded
+        bool usable;
+    } cases[] = {
+        {"256 x 256, top row at t = 0", 256, 256, 24, 0, true},
+        {"3 x 5: rows of 9 bytes, handed over packed", 3, 5, 24, 0, true},
+        {"missing", 0, 0, 0, 0, false},
+        {"palette indices, one channel", 8, 8, 8, 0, false},
+        {"more rows claimed than the buffer holds", 4, 4, 24, 400, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.picture);
+        const std::string path = dir.path(std::string(c.picture) + ".bmp");
+        ASSERT_TRUE(!c.bits || writePicture(path, c.width, c.height, pattern, c.bits));
+        Texture texture, other;
+        texture.image.load(path.c_str());
+        texture.image.m_dim[1] = c.claimedHeight ? c.claimedHeight : texture.image.m_dim[1];
+        other.create();
+        glBindTexture(GL_TEXTURE_2D, other.textureId);
+        glPixelStorei(GL_UNPACK_ALIGNMENT, 8);
+        texture.create();
+        EXPECT_TRUE(GLuint(integer(GL_TEXTURE_BINDING_2D)) == other.textureId && integer(GL_UNPACK_ALIGNMENT) == 8);
+        glBindTexture(GL_TEXTURE_2D, texture.textureId);
+        const int width = c.usable ? c.width : 0, height = c.usable ? c.height : 0;
+        ASSERT_TRUE(integer(GL_TEXTURE_WIDTH, true) == width && integer(GL_TEXTURE_HEIGHT, true) == height);
+        GLint filter = 0;
+        glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &filter);
+        EXPECT_TRUE(filter == GL_LINEAR && texture.textureId != other.textureId);
+        std::vector<uint8_t> texels(size_t(width) * height * 3);
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glGetTexImage(GL_TEXTURE_2D, 0, GL_BGR_EXT, GL_UNSIGNED_BYTE, texels.data());
+        int wrong = 0;
+        for (size_t i = 0; i < texels.size(); ++i)
+            wrong += texels[i] != pattern(int(i / 3) % width, int(i / 3) / width)[2 - i % 3];
+        EXPECT_EQ(wrong, 0);
+        EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+    }
+}
+
+// The course markers as laid down: the white finish gate on its one foot,
+// across the finish line, then 18 red slalom gates along the sine path, each
+// flag standing on the terrain at its own northing; all with the last terrain
+// texel, (4, 4).
+unsigned int referenceMarkers()
+{
+    const unsigned int list = glGenLists(1);
+    glNewList(list, GL_COMPILE);
+    glTexCoord2f(4, 4);
+    // A quad in the plane of easting e over the foot (e, h, n).
+    auto quad = [](double e, double h, double n, double y0, double z0, double y1, double z1) {
+        glBegin(GL_QUADS);
+        for (auto [y, z] : {std::pair{y0, z0}, {y0, z1}, {y1, z1}, {y1, z0}})
+            glVertex3d(e, h + y, n + z);
+        glEnd();
+    };
+    glColor3f(1, 1, 1);
+    for (auto [y0, z0, y1, z1] : {std::array<double, 4>{0, 0, 20, 0.5}, {18, 0.5, 20, 20.5}, {0, 20.5, 20, 21}})
+        quad(617800, 3507.79, 91675, y0, z0, y1, z1);
+    glColor3f(1, 0, 0);
+    for (int k = 0; k < 18; ++k)
+        for (double side : {0.0, 30.0}) {
+            const double e = 617050 + 40 * k, n = float(50 * std::sin(40 * k / 150.0) + 91685 + side);
+            const double h = Landscape::heightAt(float(e), float(n));
+            quad(e, h, n, 0, 0, 8, 0.5);
+            quad(e, h, n, 4, 0.5, 8, 5.5);
+        }
+    glEndList();
+    return list;
+}
+
+// The sky box and the landscape fill their textures while they build their
+// lists, and their lists only bind them, the last drawn staying bound: an
+// image put in afterwards survives the calls. A missing picture leaves its
+// texture empty (its surface then shows the current colour), the others
+// filled. The lists record the geometry, colours and texture coordinates of
+// the lists first recorded, vertex for vertex, ending with the markers; red
+// stays current. Seen from the middle of the box at elevation 4000, facing the
+// front wall, the front picture stands upright, its left edge to the west.
+TEST(Lists, BindTexturesFilledOnceAndRecordTheScenery)
+{
+    GlContext context;
+    ASSERT_TRUE(context.ok);
+    for (const std::vector<std::string>& missing : {std::vector<std::string>{}, {"u", "sand1"}}) {
+        SCOPED_TRACE(missing.size());
+        TempDir dir;
+        std::filesystem::create_directory(dir.path("data"));
+        for (const std::string name : {"f", "l", "r", "b", "u", "sand1"})
+            ASSERT_TRUE(std::count(missing.begin(), missing.end(), name) || writePicture(dir.path("data/" + name + ".bmp"), 8, 8, quadrant));
+        const std::filesystem::path previous = std::filesystem::current_path();
+        std::filesystem::current_path(dir.root());
+        SkyBox sky;
+        Landscape ground;
+        std::filesystem::current_path(previous);
+        glBindTexture(GL_TEXTURE_2D, 0);
+        const unsigned int box = sky.buildList(), terrain = ground.buildList();
+        EXPECT_EQ(integer(GL_TEXTURE_BINDING_2D), 0);
+        const std::pair<const Texture*, std::string> textures[6] = {
+            {&sky.faces[0], "f"}, {&sky.faces[1], "l"}, {&sky.faces[2], "r"}, {&sky.faces[3], "b"}, {&sky.faces[4], "u"}, {ground.sand, "sand1"}};
+        for (const auto& [texture, name] : textures) {
+            glBindTexture(GL_TEXTURE_2D, texture->textureId);
+            EXPECT_EQ(integer(GL_TEXTURE_WIDTH, true), std::count(missing.begin(), missing.end(), name) ? 0 : 8) << name;
+        }
+        const QImage picture = context.draw({617000, 4000, 91700}, {617000, 4000, 91000}, {box});
+        for (auto [x, y] : {std::pair{16, 16}, {48, 16}, {16, 48}, {48, 48}}) {
+            const QColor c = picture.pixelColor(x, y);
+            const Rgb want = quadrant(x / 8, y / 8);
+            EXPECT_TRUE(std::abs(c.red() - want[0]) < 8 && std::abs(c.green() - want[1]) < 8 && std::abs(c.blue() - want[2]) < 8)
+                << x << "," << y << ": " << c.red() << "," << c.green() << "," << c.blue();
+        }
+        const std::vector<FeedbackPolygon> firstBox = recordFeedback(recordedSkyList(sky)), todayBox = recordFeedback(box);
+        const std::vector<FeedbackPolygon> firstTerrain = recordFeedback(recordedLandscapeList(ground)), todayTerrain = recordFeedback(terrain);
+        GLfloat colour[4];
+        glGetFloatv(GL_CURRENT_COLOR, colour);
+        EXPECT_TRUE(colour[0] == 1 && colour[1] == 0 && colour[2] == 0);
+        EXPECT_TRUE(todayBox.size() >= 5 && todayBox.size() == firstBox.size() && endsWith(todayBox, firstBox, 1e-9));
+        EXPECT_TRUE(todayTerrain.size() == firstTerrain.size() && endsWith(todayTerrain, firstTerrain, 1e-9));
+        const std::vector<FeedbackPolygon> markers = recordFeedback(referenceMarkers());
+        EXPECT_TRUE(markers.size() >= 75 && endsWith(todayTerrain, markers, 0.1)) << "the markers";
+        const uint8_t texel[4] = {9, 9, 9, 9};
+        for (const auto& [texture, name] : textures) {
+            glBindTexture(GL_TEXTURE_2D, texture->textureId);
+            glTexImage2D(GL_TEXTURE_2D, 0, 3, 1, 1, 0, GL_BGR_EXT, GL_UNSIGNED_BYTE, texel);
+        }
+        for (auto [list, last] : {std::pair{box, sky.faces[4].textureId}, {terrain, ground.sand->textureId}}) {
+            glBindTexture(GL_TEXTURE_2D, 0);
+            glCallList(list);
+            glCallList(list);
+            EXPECT_EQ(GLuint(integer(GL_TEXTURE_BINDING_2D)), last);
+        }
+        for (const auto& [texture, name] : textures) {
+            glBindTexture(GL_TEXTURE_2D, texture->textureId);
+            EXPECT_EQ(integer(GL_TEXTURE_WIDTH, true), 1) << name << ": a list specified an image";
+        }
+        EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+    }
+}
+
+// The share of the pixels in a rectangle of the picture that pass `is`.
+double share(const QImage& picture, const QRect& rect, bool (*is)(int r, int g, int b))
+{
+    double count = 0;
+    for (int y = rect.top(); y <= rect.bottom(); ++y)
+        for (int x = rect.left(); x <= rect.right(); ++x)
+            count += is(qRed(picture.pixel(x, y)), qGreen(picture.pixel(x, y)), qBlue(picture.pixel(x, y))) ? 1 : 0;
+    return count / (rect.width() * rect.height());
+}
+
+bool snow(int r, int g, int b) { return r > 150 && g > 150 && b > 150 && !(b > r + 45); }
+bool red(int r, int g, int b) { return r > 150 && g < 60 && b < 60; }
+bool black(int r, int g, int b) { return r + g + b < 30; }
+
+// The scenery from committed data through the game's frustum, camera rule and
+// world scale (kept as build/scene-*.png for people), from the start and
+// half-way down: snow below, gates ahead, and the sky box and the terrain
+// cover the view; without the sky box, black shows where it stands. The lists
+// bind pictures specified once, the lists first recorded specified them at
+// every call: both draw the same pixels, wherever the camera stands and
+// whichever list ran last.
+TEST(View, ShowsTheRunAsThePlayerSeesItAndAsTheListsFirstRecordedDrewIt)
+{
+    GlContext context(640, 480);
+    ASSERT_TRUE(context.ok);
+    Landscape landscape;
+    SkyBox skyBox;
+    const unsigned int ground = landscape.buildList(), box = skyBox.buildList();
+    // The camera over (x, z) heading east: 20 above the ground, aiming 13
+    // above the ground one table unit ahead.
+    auto draw = [&](float x, float z, std::initializer_list<unsigned int> lists) {
+        const float eyeY = Landscape::heightAt(x, z) * 5 + 20, lookY = Landscape::heightAt(x + 1, z) * 5 + 13;
+        return context.draw({x * 10.0, eyeY, z * 10.0}, {x * 10.0 + 10, lookY, z * 10.0}, lists, 10, 5);
+    };
+    const QRect bottom(0, 384, 640, 96);
+    for (auto [x, z, top, name] : {std::tuple{617000.0f, 91700.0f, QRect(480, 0, 160, 40), "start"},
+             {617300.0f, 91750.0f, QRect(0, 0, 640, 20), "mid-run"}}) {
+        SCOPED_TRACE(name);
+        const QImage all = draw(x, z, {box, ground}), terrain = draw(x, z, {ground});
+        EXPECT_TRUE(all.save(QString(FLOERUSH_OUTPUT_DIR "/scene-") + name + "-view.png"));
+        EXPECT_GT(share(all, bottom, snow), 0.95);
+        EXPECT_GT(share(all, all.rect(), red), 0.0);
+        EXPECT_LT(share(all, all.rect(), black), 0.001);
+        EXPECT_GT(share(terrain, top, black), 0.7);
+        EXPECT_EQ(share(terrain, bottom, black), 0.0);
+    }
+    const unsigned int recordedBox = recordedSkyList(skyBox), recordedGround = recordedLandscapeList(landscape);
+    for (auto [x, z] : {std::pair{617000.0f, 91700.0f}, {617300, 91750}, {617790, 91685}, {616150, 92550}, {617880, 90820}}) {
+        const QImage recorded = draw(x, z, {recordedBox, recordedGround});
+        EXPECT_TRUE(draw(x, z, {box, ground}) == recorded) << x << "," << z;
+        EXPECT_TRUE(draw(x, z, {box, ground}) == recorded) << x << "," << z << " after the first";
+    }
+}
+
+} // namespace
