@@ -27,22 +27,22 @@ TEST(Pictures, AreTexturesWithACornerTexelForTheMarkers)
         EXPECT_TRUE(sand.m_bits == 24 && sand.m_channels == 3 && w == h && w >= 256 && w <= 512 && !(w & (w - 1))) << path;
     }
     ASSERT_EQ(sand.m_dim[0], 256);
-    auto luminance = [&](int x, int y) {
+    // Pixel (x, y) of the repeating picture: its luminance, or its red.
+    auto at = [&](int x, int y, bool red = false) {
         const unsigned char* p = sand.getData() + (size_t((y + 256) % 256) * 256 + size_t((x + 256) % 256)) * 3;
-        return 0.299 * p[2] + 0.587 * p[1] + 0.114 * p[0];
+        return red ? p[2] : 0.299 * p[2] + 0.587 * p[1] + 0.114 * p[0];
     };
-    double mean = 0, corner = 0, cornerRed = 0;
+    double mean = 0;
     for (int k = 0; k < 256 * 256; ++k)
-        mean += luminance(k % 256, k / 256) / 65536;
-    for (auto [x, y] : {std::pair{0, 0}, {255, 0}, {0, 255}, {255, 255}})
-        corner += luminance(x, y) / 4, cornerRed += sand.getData()[(size_t(y) * 256 + size_t(x)) * 3 + 2] / 4.0;
+        mean += at(k % 256, k / 256) / 65536;
+    const double corner = (at(0, 0) + at(-1, 0) + at(0, -1) + at(-1, -1)) / 4;
+    const double cornerRed = (at(0, 0, true) + at(-1, 0, true) + at(0, -1, true) + at(-1, -1, true)) / 4;
     EXPECT_TRUE(mean > 220 && mean - corner >= 40 && cornerRed >= 150) << mean << " " << corner << " " << cornerRed;
     for (double u : {0.36, 0.75, 1.25})
         for (double v : {-0.3, 0.0, 0.3}) {
             const int x = int(std::floor(u - 0.5)), y = int(std::floor(v - 0.5));
             const double fx = u - 0.5 - x, fy = v - 0.5 - y;
-            const double seen = (luminance(x, y) * (1 - fx) + luminance(x + 1, y) * fx) * (1 - fy)
-                + (luminance(x, y + 1) * (1 - fx) + luminance(x + 1, y + 1) * fx) * fy;
+            const double seen = (at(x, y) * (1 - fx) + at(x + 1, y) * fx) * (1 - fy) + (at(x, y + 1) * (1 - fx) + at(x + 1, y + 1) * fx) * fy;
             EXPECT_GT(seen, mean - 25) << u << ", " << v;
         }
 }
@@ -53,19 +53,12 @@ TEST(Music, IsSixteenBitPcmOfThirtyToSixtySeconds)
     std::ifstream in("./data/music.wav", std::ios::binary);
     const std::string wav((std::istreambuf_iterator<char>(in)), {});
     ASSERT_GE(wav.size(), 44u);
-    auto le = [&](size_t at, int bytes) {
-        uint32_t v = 0;
-        for (int i = bytes - 1; i >= 0; --i)
-            v = v << 8 | uint8_t(wav[at + size_t(i)]);
-        return v;
-    };
-    const uint32_t channels = le(22, 2), rate = le(24, 4);
-    const double seconds = double(le(40, 4)) / (rate * channels * 2);
+    auto le16 = [&](size_t at) { return uint32_t(uint8_t(wav[at]) | uint8_t(wav[at + 1]) << 8); };
+    const uint32_t channels = le16(22), rate = le16(24) | le16(26) << 16, bytes = le16(40) | le16(42) << 16;
     EXPECT_EQ(wav.substr(0, 4) + wav.substr(8, 8) + wav.substr(36, 4), "RIFFWAVEfmt data");
-    EXPECT_TRUE((channels == 1 || channels == 2) && (rate == 22050 || rate == 44100) && seconds >= 30 && seconds <= 60) << seconds;
-    for (auto [at, bytes, want] : {std::tuple{4, 4, uint32_t(wav.size() - 8)}, {16, 4, 16u}, {20, 2, 1u}, {28, 4, rate * channels * 2},
-             {32, 2, channels * 2}, {34, 2, 16u}, {40, 4, uint32_t(wav.size() - 44)}})
-        EXPECT_EQ(le(size_t(at), bytes), want) << "at " << at;
+    EXPECT_TRUE(le16(20) == 1 && le16(34) == 16 && (channels == 1 || channels == 2) && (rate == 22050 || rate == 44100))
+        << channels << " " << rate;
+    EXPECT_TRUE(bytes == wav.size() - 44 && bytes >= 30.0 * rate * channels * 2 && bytes <= 60.0 * rate * channels * 2) << bytes;
 }
 
 // Meshes with one material each. The game stands the model's origin 10 units

@@ -7,8 +7,6 @@
 
 #include <GL/gl.h>
 
-#include <initializer_list>
-
 namespace {
 
 // Inside an open list: the name is generated at once, everything else recorded.
@@ -64,7 +62,7 @@ unsigned int recordedLandscapeList(const Landscape& landscape)
     for (int r = 0; r < 80; ++r) {
         glBegin(GL_TRIANGLE_STRIP);
         for (int c = 0; c < 81; ++c)
-            for (int row : {r, r + 1}) {
+            for (int row = r; row <= r + 1; ++row) {
                 const ElevationPoint& p = elevationTable[81 * row + c];
                 glTexCoord2d(0.05 * c, row == r ? 0.05 * r : (r + 1) / 20.0);
                 glVertex3f(float(p.easting), float(p.elevation), float(p.northing));
