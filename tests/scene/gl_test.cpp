@@ -61,8 +61,8 @@ public:
         glFrustum(-1, 1, -1, 1, 1.5, 30000);
         glMatrixMode(GL_MODELVIEW);
         glLoadIdentity();
-        gluLookAt(x * 10.0, Landscape::heightAt(x, z) * 5 + 20, z * 10.0, x * 10.0 + 10, Landscape::heightAt(x + 1, z) * 5 + 13,
-            z * 10.0, 0, 1, 0);
+        const float eyeY = Landscape::heightAt(x, z) * 5 + 20, lookY = Landscape::heightAt(x + 1, z) * 5 + 13;
+        gluLookAt(x * 10.0, eyeY, z * 10.0, x * 10.0 + 10, lookY, z * 10.0, 0, 1, 0);
         glScaled(10, 5, 10);
         for (unsigned int list : lists)
             glCallList(list);
@@ -106,7 +106,8 @@ bool writePicture(const std::string& path, int width, int height, int bits = 24)
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
             const Rgb c = pattern(x, y);
-            img.pixels.insert(img.pixels.end(), bits == 8 ? std::initializer_list<uint8_t>{c[0]} : std::initializer_list<uint8_t>{c[2], c[1], c[0]});
+            const uint8_t bgr[3] = {c[2], c[1], c[0]};
+            img.pixels.insert(img.pixels.end(), bits == 8 ? bgr + 2 : bgr, bgr + 3);
         }
     return filewriters::writeFile(path, filewriters::encodeBmp(img));
 }
@@ -120,31 +121,29 @@ GLint integer(GLenum what, bool level0 = false)
 }
 
 struct FeedbackVertex {
-    double x, y, z; // back in the list's own coordinates, within a few hundredths
+    float x, y, z; // in window units, kWindowUnits a table unit on every axis
     float r, g, b, s, t;
 };
 using FeedbackPolygon = std::vector<FeedbackVertex>;
+constexpr double kWindowUnits = 4096 / 6000.0;
 
 // Calls `list` once in feedback mode, under an oblique orthographic view that
 // keeps the whole scenery unclipped and no polygon edge-on, grey current so
-// that the list's own colours show. Empty when the buffer overflowed or
-// anything but polygons came back.
+// that the list's own colours show. Float transforms of coordinates near
+// 617000 put positions within about 0.07 table units. Empty when the buffer
+// overflowed or anything but polygons came back.
 std::vector<FeedbackPolygon> recordFeedback(unsigned int list)
 {
     std::vector<GLfloat> buffer(4'000'000);
     glFeedbackBuffer(GLsizei(buffer.size()), GL_3D_COLOR_TEXTURE, buffer.data());
-    const GLint viewport[4] = {0, 0, 4096, 4096}; // fine-grained window coordinates
     glViewport(0, 0, 4096, 4096);
     glRenderMode(GL_FEEDBACK);
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
-    glOrtho(-3000, 3000, -3000, 3000, -4500, 4500);
+    glOrtho(-3000, 3000, -3000, 3000, -3000, 3000);
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
     gluLookAt(617001, 4001, 91701.5, 617000, 4000, 91700, 0, 1, 0);
-    GLdouble model[16], projection[16];
-    glGetDoublev(GL_MODELVIEW_MATRIX, model);
-    glGetDoublev(GL_PROJECTION_MATRIX, projection);
     glColor3f(0.5f, 0.5f, 0.5f);
     glCallList(list);
     const GLint count = glRenderMode(GL_RENDER);
@@ -156,22 +155,27 @@ std::vector<FeedbackPolygon> recordFeedback(unsigned int list)
         polygons.emplace_back();
         for (int k = 0; k < int(buffer[size_t(i) + 1]); ++k) {
             const GLfloat* v = &buffer[size_t(i) + 2 + size_t(k) * kFloats];
-            FeedbackVertex& out = polygons.back().emplace_back(FeedbackVertex{0, 0, 0, v[3], v[4], v[5], v[7], v[8]});
-            gluUnProject(v[0], v[1], v[2], model, projection, viewport, &out.x, &out.y, &out.z);
+            polygons.back().push_back({v[0], v[1], v[2] * 4096, v[3], v[4], v[5], v[7], v[8]});
         }
     }
     return polygons;
 }
 
-// The polygons of b against the last ones of a: positions within `tolerance`,
-// colours and texture coordinates equal.
+// Vertex for vertex: positions within `tolerance` table units, colours and
+// texture coordinates equal.
+bool same(const FeedbackPolygon& p, const FeedbackPolygon& q, double tolerance)
+{
+    return std::equal(p.begin(), p.end(), q.begin(), q.end(), [&](const FeedbackVertex& u, const FeedbackVertex& v) {
+        return std::max({std::fabs(u.x - v.x), std::fabs(u.y - v.y), std::fabs(u.z - v.z)}) < tolerance * kWindowUnits
+            && u.r == v.r && u.g == v.g && u.b == v.b && u.s == v.s && u.t == v.t;
+    });
+}
+
+// Whether the last polygons of a are the same as those of b.
 bool endsWith(const std::vector<FeedbackPolygon>& a, const std::vector<FeedbackPolygon>& b, double tolerance)
 {
-    return a.size() >= b.size() && std::equal(b.begin(), b.end(), a.end() - long(b.size()), [&](const auto& p, const auto& q) {
-        return std::equal(p.begin(), p.end(), q.begin(), q.end(), [&](const FeedbackVertex& u, const FeedbackVertex& v) {
-            return std::fabs(u.x - v.x) < tolerance && std::fabs(u.y - v.y) < tolerance && std::fabs(u.z - v.z) < tolerance
-                && u.r == v.r && u.g == v.g && u.b == v.b && u.s == v.s && u.t == v.t;
-        });
+    return a.size() >= b.size() && std::equal(b.begin(), b.end(), a.end() - long(b.size()), [&](auto& p, auto& q) {
+        return same(p, q, tolerance);
     });
 }
 
@@ -204,7 +208,8 @@ TEST(Texture, CreateFillsTheObjectFromCompleteThreeChannelPicturesOnly)
         glBindTexture(GL_TEXTURE_2D, other.textureId);
         glPixelStorei(GL_UNPACK_ALIGNMENT, 8);
         texture.create();
-        EXPECT_TRUE(GLuint(integer(GL_TEXTURE_BINDING_2D)) == other.textureId && integer(GL_UNPACK_ALIGNMENT) == 8);
+        EXPECT_TRUE(GLuint(integer(GL_TEXTURE_BINDING_2D)) == other.textureId && integer(GL_UNPACK_ALIGNMENT) == 8
+            && texture.textureId != other.textureId);
         glBindTexture(GL_TEXTURE_2D, texture.textureId);
         const int width = c.usable ? c.width : 0, height = c.usable ? c.height : 0;
         ASSERT_TRUE(integer(GL_TEXTURE_WIDTH, true) == width && integer(GL_TEXTURE_HEIGHT, true) == height);
@@ -260,12 +265,13 @@ TEST(Lists, BindTexturesFilledOnceAndRecordTheScenery)
 {
     GlContext context;
     ASSERT_TRUE(context.ok);
-    for (const std::vector<std::string>& missing : {std::vector<std::string>{}, {"u", "sand1"}}) {
-        SCOPED_TRACE(missing.size());
+    const char* const names[6] = {"f", "l", "r", "b", "u", "sand1"};
+    for (const std::array<bool, 6>& missing : {std::array<bool, 6>{}, {false, false, false, false, true, true}}) {
+        SCOPED_TRACE(missing[4] ? "no roof and no ground picture" : "every picture there");
         TempDir dir;
         std::filesystem::create_directory(dir.path("data"));
-        for (const std::string name : {"f", "l", "r", "b", "u", "sand1"})
-            ASSERT_TRUE(std::count(missing.begin(), missing.end(), name) || writePicture(dir.path("data/" + name + ".bmp"), 8, 8));
+        for (int i = 0; i < 6; ++i)
+            ASSERT_TRUE(missing[i] || writePicture(dir.path("data/" + std::string(names[i]) + ".bmp"), 8, 8));
         const std::filesystem::path previous = std::filesystem::current_path();
         std::filesystem::current_path(dir.root());
         SkyBox sky;
@@ -274,23 +280,25 @@ TEST(Lists, BindTexturesFilledOnceAndRecordTheScenery)
         glBindTexture(GL_TEXTURE_2D, 0);
         const unsigned int box = sky.buildList(), terrain = ground.buildList();
         EXPECT_EQ(integer(GL_TEXTURE_BINDING_2D), 0);
-        const std::pair<const Texture*, std::string> textures[6] = {
-            {&sky.faces[0], "f"}, {&sky.faces[1], "l"}, {&sky.faces[2], "r"}, {&sky.faces[3], "b"}, {&sky.faces[4], "u"}, {ground.sand, "sand1"}};
-        for (const auto& [texture, name] : textures) {
-            glBindTexture(GL_TEXTURE_2D, texture->textureId);
-            EXPECT_EQ(integer(GL_TEXTURE_WIDTH, true), std::count(missing.begin(), missing.end(), name) ? 0 : 8) << name;
+        const Texture* const textures[6] = {
+            &sky.faces[0], &sky.faces[1], &sky.faces[2], &sky.faces[3], &sky.faces[4], ground.sand};
+        for (int i = 0; i < 6; ++i) {
+            glBindTexture(GL_TEXTURE_2D, textures[i]->textureId);
+            EXPECT_EQ(integer(GL_TEXTURE_WIDTH, true), missing[i] ? 0 : 8) << names[i];
         }
-        const std::vector<FeedbackPolygon> firstBox = recordFeedback(recordedSkyList(sky)), todayBox = recordFeedback(box);
-        const std::vector<FeedbackPolygon> firstTerrain = recordFeedback(recordedLandscapeList(ground)), todayTerrain = recordFeedback(terrain);
+        const std::vector<FeedbackPolygon> boxFirst = recordFeedback(recordedSkyList(sky));
+        const std::vector<FeedbackPolygon> boxToday = recordFeedback(box);
+        const std::vector<FeedbackPolygon> terrainFirst = recordFeedback(recordedLandscapeList(ground));
+        const std::vector<FeedbackPolygon> terrainToday = recordFeedback(terrain);
         GLfloat colour[4];
         glGetFloatv(GL_CURRENT_COLOR, colour);
         EXPECT_TRUE(colour[0] == 1 && colour[1] == 0 && colour[2] == 0);
-        EXPECT_TRUE(todayBox.size() >= 5 && todayBox.size() == firstBox.size() && endsWith(todayBox, firstBox, 1e-9));
-        EXPECT_TRUE(todayTerrain.size() == firstTerrain.size() && endsWith(todayTerrain, firstTerrain, 1e-9));
+        EXPECT_TRUE(boxToday.size() >= 5 && boxToday.size() == boxFirst.size() && endsWith(boxToday, boxFirst, 1e-9));
+        EXPECT_TRUE(terrainToday.size() == terrainFirst.size() && endsWith(terrainToday, terrainFirst, 1e-9));
         const std::vector<FeedbackPolygon> markers = recordFeedback(referenceMarkers());
-        EXPECT_TRUE(markers.size() >= 75 && endsWith(todayTerrain, markers, 0.1)) << "the markers";
+        EXPECT_TRUE(markers.size() >= 75 && endsWith(terrainToday, markers, 0.2)) << "the markers";
         const uint8_t texel[4] = {9, 9, 9, 9};
-        for (const auto& [texture, name] : textures) {
+        for (const Texture* texture : textures) {
             glBindTexture(GL_TEXTURE_2D, texture->textureId);
             glTexImage2D(GL_TEXTURE_2D, 0, 3, 1, 1, 0, GL_BGR_EXT, GL_UNSIGNED_BYTE, texel);
         }
@@ -300,9 +308,9 @@ TEST(Lists, BindTexturesFilledOnceAndRecordTheScenery)
             glCallList(list);
             EXPECT_EQ(GLuint(integer(GL_TEXTURE_BINDING_2D)), last);
         }
-        for (const auto& [texture, name] : textures) {
-            glBindTexture(GL_TEXTURE_2D, texture->textureId);
-            EXPECT_EQ(integer(GL_TEXTURE_WIDTH, true), 1) << name << ": a list specified an image";
+        for (int i = 0; i < 6; ++i) {
+            glBindTexture(GL_TEXTURE_2D, textures[i]->textureId);
+            EXPECT_EQ(integer(GL_TEXTURE_WIDTH, true), 1) << names[i] << ": a list specified an image";
         }
         EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
     }
@@ -346,7 +354,8 @@ TEST(View, ShowsTheRunAsThePlayerSeesItAndAsTheListsFirstRecordedDrewIt)
         EXPECT_EQ(share(terrain, QRect(0, 384, 640, 96), black), 0.0);
     }
     const unsigned int recordedBox = recordedSkyList(skyBox), recordedGround = recordedLandscapeList(landscape);
-    for (auto [x, z] : {std::pair{617000.0f, 91700.0f}, {617300, 91750}, {617790, 91685}, {616150, 92550}, {617880, 90820}}) {
+    for (auto [x, z] : {std::pair{617000.0f, 91700.0f}, {617300, 91750}, {617790, 91685}, {616150, 92550},
+             {617880, 90820}}) {
         const QImage recorded = context.draw(x, z, {recordedBox, recordedGround});
         EXPECT_TRUE(context.draw(x, z, {box, ground}) == recorded) << x << "," << z;
         EXPECT_TRUE(context.draw(x, z, {box, ground}) == recorded) << x << "," << z << " after the first";
