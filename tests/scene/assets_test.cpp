@@ -19,7 +19,7 @@ namespace {
 // the ground from a third of a pixel past a corner: there the snow shows.
 TEST(Pictures, AreTexturesWithACornerTexelForTheMarkers)
 {
-    Lumen::Bitmap sand;
+    Lumen::Bitmap sand; // each picture in turn, the sand last
     for (const std::string name : {"f", "l", "r", "b", "u", "sand1"}) {
         ASSERT_EQ(sand.load(("./data/" + name + ".bmp").c_str()), 1) << name;
         const int w = sand.m_dim[0], h = sand.m_dim[1];

@@ -331,11 +331,11 @@ bool black(int r, int g, int b) { return r + g + b < 30; }
 
 // The scenery from committed data through the game's frustum, camera rule and
 // world scale (kept as build/scene-*.png for people), from the start and
-// half-way down: gates ahead, and the sky box and the terrain
-// cover the view; without the sky box, black shows where it stands. The lists
-// bind pictures specified once, the lists first recorded specified them at
-// every call: both draw the same pixels, wherever the camera stands and
-// whichever list ran last.
+// half-way down: gates ahead, and the sky box and the terrain cover the view;
+// without the sky box, black shows where it stands. The lists bind pictures
+// specified once, the lists first recorded specified them at every call: both
+// draw the same pixels, wherever the camera stands and whichever list ran
+// last.
 TEST(View, ShowsTheRunAsThePlayerSeesItAndAsTheListsFirstRecordedDrewIt)
 {
     GlContext context;
