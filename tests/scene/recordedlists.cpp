@@ -31,30 +31,21 @@ void recordTexture(const Lumen::Bitmap& image)
 
 unsigned int recordedSkyList(const SkyBox& sky)
 {
-    constexpr float X0 = 616050, X1 = 617950, Y0 = 3000, Y1 = 5000, Z0 = 90750, Z1 = 92650;
-    struct Corner {
-        float s, t, x, y, z;
-    };
-    struct Face {
-        int index;
-        Corner corners[4];
-    };
-    const Face faces[5] = {
-        {0, {{0, 1, X0, Y0, Z0}, {1, 1, X1, Y0, Z0}, {1, 0, X1, Y1, Z0}, {0, 0, X0, Y1, Z0}}},
-        {2, {{0, 1, X1, Y0, Z0}, {1, 1, X1, Y0, Z1}, {1, 0, X1, Y1, Z1}, {0, 0, X1, Y1, Z0}}},
-        {1, {{0, 1, X0, Y0, Z1}, {1, 1, X0, Y0, Z0}, {1, 0, X0, Y1, Z0}, {0, 0, X0, Y1, Z1}}},
-        {3, {{0, 1, X1, Y0, Z1}, {1, 1, X0, Y0, Z1}, {1, 0, X0, Y1, Z1}, {0, 0, X1, Y1, Z1}}},
-        {4, {{0, 1, X0, Y1, Z0}, {1, 1, X1, Y1, Z0}, {1, 0, X1, Y1, Z1}, {0, 0, X0, Y1, Z1}}},
-    };
+    const float x[2] = {616050, 617950}, y[2] = {3000, 5000}, z[2] = {90750, 92650};
+    // Front, right, left, back, top: each corner as the indices of its x, y
+    // and z; the corners take the picture's (0, 1), (1, 1), (1, 0), (0, 0).
+    const int order[5] = {0, 2, 1, 3, 4};
+    const char* const corners[5] = {"000100110010", "100101111110", "001000010011", "101001011111", "010110111011"};
     const GLuint list = glGenLists(1);
     glNewList(list, GL_COMPILE);
     glColor3f(1, 1, 1);
-    for (const Face& face : faces) {
-        recordTexture(sky.faces[face.index].image);
+    for (int f = 0; f < 5; ++f) {
+        recordTexture(sky.faces[order[f]].image);
         glBegin(GL_QUADS);
-        for (const Corner& c : face.corners) {
-            glTexCoord2f(c.s, c.t);
-            glVertex3f(c.x, c.y, c.z);
+        for (const char* c = corners[f]; *c; c += 3) {
+            const long k = (c - corners[f]) / 3;
+            glTexCoord2f(k == 1 || k == 2 ? 1.0f : 0.0f, k < 2 ? 1.0f : 0.0f);
+            glVertex3f(x[c[0] - '0'], y[c[1] - '0'], z[c[2] - '0']);
         }
         glEnd();
     }
@@ -70,14 +61,12 @@ unsigned int recordedLandscapeList(const Landscape& landscape)
     glColor3f(1, 1, 1);
     for (int r = 0; r < 80; ++r) {
         glBegin(GL_TRIANGLE_STRIP);
-        for (int c = 0; c < 81; ++c) {
-            const ElevationPoint& upper = elevationTable[81 * r + c];
-            const ElevationPoint& lower = elevationTable[81 * (r + 1) + c];
-            glTexCoord2d(0.05 * c, 0.05 * r);
-            glVertex3f(float(upper.easting), float(upper.elevation), float(upper.northing));
-            glTexCoord2d(0.05 * c, (r + 1) / 20.0);
-            glVertex3f(float(lower.easting), float(lower.elevation), float(lower.northing));
-        }
+        for (int c = 0; c < 81; ++c)
+            for (int row = r; row <= r + 1; ++row) {
+                const ElevationPoint& p = elevationTable[81 * row + c];
+                glTexCoord2d(0.05 * c, row == r ? 0.05 * r : (r + 1) / 20.0);
+                glVertex3f(float(p.easting), float(p.elevation), float(p.northing));
+            }
         glEnd();
     }
     recordCourseMarkers();
