@@ -24,13 +24,14 @@ std::unique_ptr<ImageBase<T>> refDownsample(ImageBase<T>& s, const int* f)
 {
     auto out = std::make_unique<ImageBase<T>>();
     out->init(s.m_dim[0] / f[0], s.m_dim[1] / f[1], s.m_dim[2] / f[2], s.m_dim[3] / f[3], s.m_channels);
+    const int n = f[0] * f[1] * f[2] * f[3];
     for (int o = 0; o < out->m_image_size; ++o) {
         const Position p = positionOf(*out, o);
         float sum = 0.0f;
-        for (int b = 0; b < f[0] * f[1] * f[2] * f[3]; ++b)
+        for (int b = 0; b < n; ++b)
             sum += s.getValue(p.x * f[0] + b % f[0], p.y * f[1] + b / f[0] % f[1], p.z * f[2] + b / f[0] / f[1] % f[2],
                 p.t * f[3] + b / f[0] / f[1] / f[2], p.c);
-        out->setValue(sum / float(f[0] * f[1] * f[2] * f[3]), p.x, p.y, p.z, p.t, p.c);
+        out->setValue(sum / float(n), p.x, p.y, p.z, p.t, p.c);
     }
     out->setSpacing(s.m_spacing[0] * f[0], s.m_spacing[1] * f[1], s.m_spacing[2] * f[2], s.m_spacing[3] * f[3]);
     return out;
@@ -65,7 +66,7 @@ TYPED_TEST(Geometry, DownsampleAveragesBlocksIntoANewImageOrInPlace)
         for (const auto& f : factors) {
             if (sh[2] > 4 && f[0] != 2)
                 continue; // the shape for the block turns: one factor is enough
-            auto image = randomImage<TypeParam>(sh[0], sh[1], sh[2], sh[3], sh[4], ++seed);
+            auto image = randomImage<TypeParam>(sh, ++seed);
             auto expected = refDownsample(*image, f), before = copyOf(*image);
             std::unique_ptr<Image> made(image->downsample(f[0], f[1], f[2], f[3], true));
             expectSameImage(before.get(), image.get()); // the source is left alone
@@ -90,9 +91,7 @@ TEST(Downsample, HalvingShortsAtTheExtremesTruncatesTowardZero)
         image.m_data[i] = blocks[(i % 38 / 2 + 7 * (i / 76)) % 12][i % 2 + 2 * (i / 38 % 2)];
     const int f[4] = {2, 2, 1, 1};
     auto expected = refDownsample(image, f);
-    CoutCapture capture;
-    image.downsample(2, 2, 1, 1, false);
-    EXPECT_EQ(capture.text(), "Image downsampled, new size 19 x 2 x 1\n");
+    EXPECT_EQ(printed([&] { image.downsample(2, 2, 1, 1, false); }), "Image downsampled, new size 19 x 2 x 1\n");
     expectSameImage(expected.get(), &image);
     const short means[] = {-32768, 32767, 0, 0, -1, -2}; // -0.25, -1.25 and -2.75 toward zero
     EXPECT_TRUE(std::equal(means, means + 6, image.m_data));
@@ -101,19 +100,20 @@ TEST(Downsample, HalvingShortsAtTheExtremesTruncatesTowardZero)
 // Bad factors, other axes and images without a buffer: nothing changes, nothing is printed.
 TEST(Geometry, RefusalsLeaveTheImageAlone)
 {
-    auto image = randomImage<float>(4, 4, 1, 1, 1, 3), before = copyOf(*image);
+    auto image = randomImage<float>({4, 4, 1, 1, 1}, 3), before = copyOf(*image);
     ImageBase<float> empty;
     image->m_verbose = 1;
-    CoutCapture capture;
-    for (const auto& [fx, fy, fz, ft] : {std::array{0, 1, 1, 1}, {1, 0, 1, 1}, {1, 1, -1, 1}, {2, 2, 1, 0}})
-        for (bool newImage : {false, true})
-            EXPECT_TRUE(!image->downsample(fx, fy, fz, ft, newImage) && !empty.downsample(2, 2, 1, 1, newImage));
-    image->rotate(3);
-    image->rotate(-1);
-    empty.rotate(0);
-    empty.scaleToPowerOfTwo();
+    const std::string text = printed([&] {
+        for (const auto& [fx, fy, fz, ft] : {std::array{0, 1, 1, 1}, {1, 0, 1, 1}, {1, 1, -1, 1}, {2, 2, 1, 0}})
+            for (bool newImage : {false, true})
+                EXPECT_TRUE(!image->downsample(fx, fy, fz, ft, newImage) && !empty.downsample(2, 2, 1, 1, newImage));
+        image->rotate(3);
+        image->rotate(-1);
+        empty.rotate(0);
+        empty.scaleToPowerOfTwo();
+    });
     expectSameImage(before.get(), image.get());
-    EXPECT_TRUE(empty.m_data == nullptr && capture.text().empty());
+    EXPECT_TRUE(empty.m_data == nullptr && text.empty());
 }
 
 TYPED_TEST(Geometry, RotateFlipAndPaddingMoveEveryElementByTheRule)
@@ -121,17 +121,15 @@ TYPED_TEST(Geometry, RotateFlipAndPaddingMoveEveryElementByTheRule)
     uint32_t seed = 100;
     for (const auto& sh : kShapes) {
         for (int axis = 0; axis < 3; ++axis) {
-            auto image = randomImage<TypeParam>(sh[0], sh[1], sh[2], sh[3], sh[4], ++seed);
+            auto image = randomImage<TypeParam>(sh, ++seed);
             auto expected = refRotate(*image, axis);
             image->m_verbose = 1;
-            CoutCapture capture;
-            image->rotate(axis);
-            EXPECT_EQ(capture.text(), "Rotated image around axis " + std::to_string(axis) + "\n");
+            EXPECT_EQ(printed([&] { image->rotate(axis); }), "Rotated image around axis " + std::to_string(axis) + "\n");
             expectSameImage(expected.get(), image.get());
         }
         for (int mask = 0; mask < (sh[2] > 4 ? 2 : 16); ++mask) {
             const bool b[4] = {bool(mask & 1), bool(mask & 2), bool(mask & 4), bool(mask & 8)};
-            auto image = randomImage<TypeParam>(sh[0], sh[1], sh[2], sh[3], sh[4], ++seed);
+            auto image = randomImage<TypeParam>(sh, ++seed);
             auto expected = copyOf(*image);
             for (int i = 0; i < image->m_image_size; ++i) {
                 const auto [x, y, z, t, c] = positionOf(*image, i);
@@ -142,14 +140,12 @@ TYPED_TEST(Geometry, RotateFlipAndPaddingMoveEveryElementByTheRule)
             expectSameImage(expected.get(), image.get());
         }
         // The old rows keep their place at the low corner; later frames become zero.
-        auto image = randomImage<TypeParam>(sh[0], sh[1], sh[2], sh[3], sh[4], ++seed);
+        auto image = randomImage<TypeParam>(sh, ++seed);
         auto before = copyOf(*image);
         const int nx = nextPowerOfTwo(sh[0]), ny = nextPowerOfTwo(sh[1]);
         image->m_verbose = 1;
-        CoutCapture capture;
-        image->scaleToPowerOfTwo();
-        EXPECT_EQ(capture.text(), "Scaled to power of two, new width = " + std::to_string(nx) + ", height = "
-                + std::to_string(ny) + "\n");
+        EXPECT_EQ(printed([&] { image->scaleToPowerOfTwo(); }),
+            "Scaled to power of two, new width = " + std::to_string(nx) + ", height = " + std::to_string(ny) + "\n");
         ASSERT_EQ(image->m_image_size, nx * ny * sh[2] * sh[3] * sh[4]);
         for (int i = 0; i < image->m_image_size; ++i) {
             const auto [x, y, z, t, c] = positionOf(*image, i);

@@ -14,33 +14,33 @@ template <class T>
 class TypedImage : public ::testing::Test {};
 TYPED_TEST_SUITE(TypedImage, AllTypes);
 
-bool allZero(std::vector<int64_t>::const_iterator from, std::vector<int64_t>::const_iterator to)
+bool allZeroFrom(const std::vector<int64_t>& v, size_t from)
 {
-    return std::all_of(from, to, [](int64_t v) { return v == 0; });
+    return std::all_of(v.begin() + from, v.end(), [](int64_t e) { return e == 0; });
 }
 
 } // namespace
 
 TYPED_TEST(TypedImage, InitLaysOutAZeroedAlignedBufferChannelFastest)
 {
-    ImageBase<TypeParam> image;
+    using T = TypeParam;
+    ImageBase<T> image;
     EXPECT_TRUE(image.m_data == nullptr && image.m_window == nullptr && !image.m_external && image.m_verbose == 1);
     image.setSpacing(0.5f, 2.0f, 3.0f, 4.0f); // survives init
     EXPECT_EQ(image.init(4, 3, 2, 2, 3), 0);
     const auto state = stateOf(&image);
-    const std::vector<int64_t> layout = {4, 3, 2, 2, 3, 12, 36, 144, 0, bitsOf(0.5f), bitsOf(2.0f), bitsOf(3.0f),
-        bitsOf(4.0f)};
-    EXPECT_EQ(std::vector<int64_t>(state.begin(), state.begin() + 13), layout);
-    EXPECT_TRUE(state.size() == 13 + 12 + 144 * sizeof(TypeParam) && allZero(state.begin() + 13, state.end()));
+    EXPECT_EQ(std::vector<int64_t>(state.begin(), state.begin() + 13),
+        (std::vector<int64_t>{4, 3, 2, 2, 3, 12, 36, 144, 0, bitsOf(0.5f), bitsOf(2.0f), bitsOf(3.0f), bitsOf(4.0f)}));
+    EXPECT_TRUE(state.size() == 13 + 12 + 144 * sizeof(T) && allZeroFrom(state, 13));
     EXPECT_TRUE(image.m_frame_size == 72 && reinterpret_cast<uintptr_t>(image.m_data) % 16 == 0);
-    for (int i : {0, 1, 5, 17, 65, 100, 143}) {
-        const Position p = positionOf(image, i); // c + x*C + y*stride + z*slice + t*frame
-        image.setValue(float(i % 100), p.x, p.y, p.z, p.t, p.c);
-        EXPECT_EQ(&image.at(p.x, p.y, p.z, p.t, p.c), image.m_data + i);
-        EXPECT_EQ(std::vector<int>({p.x, p.y, p.z, p.t, p.c}),
-            std::vector<int>({i / 3 % 4, i / 12 % 3, i / 36 % 2, i / 72, i % 3}));
+    for (int i : {0, 1, 5, 17, 65, 100, 143}) { // c + x*C + y*stride + z*slice + t*frame
+        const auto [x, y, z, t, c] = Position{i / 3 % 4, i / 12 % 3, i / 36 % 2, i / 72, i % 3};
+        image.setValue(float(i % 100 + 1), x, y, z, t, c);
+        EXPECT_TRUE(&image.at(x, y, z, t, c) == image.m_data + i && image.m_data[i] == T(i % 100 + 1)
+            && image.getValue(x, y, z, t, c) == float(i % 100 + 1)) << i;
     }
-    // Sequential access visits every element once, then fails and leaves the value alone.
+    // Sequential access visits every element once, then fails and leaves the
+    // value alone; setLast rewrites the element last visited, if any.
     image.resetCursor();
     int stored = 0, read = 0;
     while (image.setNext(float(stored % 100)))
@@ -52,6 +52,15 @@ TYPED_TEST(TypedImage, InitLaysOutAZeroedAlignedBufferChannelFastest)
     EXPECT_FALSE(image.getNext(untouched) || image.setNext(1.0f));
     EXPECT_EQ(std::vector<float>({float(stored), float(read), float(image.m_cursor), untouched}),
         std::vector<float>({144, 144, 144, 123}));
+    image.setLast(7);
+    image.m_cursor = 145; // past the end: nothing
+    image.setLast(9);
+    image.resetCursor(); // nothing visited yet
+    image.setLast(9);
+    for (int i = 0; i < 144; ++i)
+        ASSERT_EQ(image.m_data[i], T(i == 143 ? 7 : i % 100)) << i;
+    Bitmap empty;
+    EXPECT_FALSE(empty.getNext(untouched) || empty.setNext(1.0f));
 }
 
 TEST(ImageLayout, ExtentsThatCannotBeHeldLeaveTheImageEmpty)
@@ -61,12 +70,9 @@ TEST(ImageLayout, ExtentsThatCannotBeHeldLeaveTheImageEmpty)
     for (const auto& [x, y, z, t, c, refused] : cases) {
         ImageBase<short> image;
         image.init(8, 8, 1, 1, 2); // the old buffer is freed (ASan checks)
-        CoutCapture capture;
-        image.init(x, y, z, t, c);
-        EXPECT_EQ(capture.text(), refused ? "Error while initializing!\n" : "") << x << "x" << y;
-        EXPECT_TRUE(image.m_image_size == 0 && image.m_data == nullptr) << x << "x" << y;
-        EXPECT_EQ(image.m_dim[0], refused ? 0 : x);
-        EXPECT_EQ(image.m_window == nullptr, c <= 0 || refused);
+        EXPECT_EQ(printed([&] { image.init(x, y, z, t, c); }), refused ? "Error while initializing!\n" : "") << x;
+        EXPECT_TRUE(image.m_image_size == 0 && image.m_data == nullptr && image.m_dim[0] == (refused ? 0 : x)) << x;
+        EXPECT_EQ(image.m_window == nullptr, c <= 0 || refused) << x;
     }
 }
 
@@ -83,7 +89,7 @@ TEST(ImageLayout, BuffersAreReleasedClearedAdoptedAndExternalOnesLeftAlone)
     image.setValue(4, 2, 2, 0, 0, 1);
     image.clear();
     const auto cleared = stateOf(&image);
-    EXPECT_TRUE(cleared.size() == 13 + 8 + 72 && allZero(cleared.begin() + 13, cleared.end()));
+    EXPECT_TRUE(cleared.size() == 13 + 8 + 72 && allZeroFrom(cleared, 13));
     float* old = image.m_data;
     auto* fresh = static_cast<float*>(std::aligned_alloc(16, 20 * sizeof(float)));
     std::fill(fresh, fresh + 18, 2.5f);
@@ -97,24 +103,6 @@ TEST(ImageLayout, BuffersAreReleasedClearedAdoptedAndExternalOnesLeftAlone)
     EXPECT_EQ(external.m_data, nullptr);
     external.setData(storage);
     EXPECT_EQ(external.getValue(1, 0, 0, 0, 0), 2.0f);
-}
-
-TEST(ImageAccess, SetLastRewritesTheElementLastVisited)
-{
-    ImageBase<short> image;
-    image.init(3, 1, 1, 1, 1);
-    image.setLast(99); // before any visit there is no last element
-    image.setNext(1);
-    image.setNext(2);
-    image.setLast(20);
-    float v;
-    image.getNext(v);
-    image.setLast(30);
-    image.m_cursor = 4; // past the end: nothing
-    image.setLast(50);
-    EXPECT_EQ(std::vector<short>(image.m_data, image.m_data + 3), (std::vector<short>{1, 20, 30}));
-    Bitmap empty;
-    EXPECT_FALSE(empty.getNext(v) || empty.setNext(1.0f));
 }
 
 // createImage makes the type of each code; storing a value truncates toward
@@ -143,15 +131,14 @@ TEST(Conversion, StoringTruncatesAndKeepsTheLowBits)
         const auto bytes = rawBytes(image.get());
         uint64_t stored = 0;
         std::memcpy(&stored, bytes.data(), bytes.size());
-        EXPECT_EQ(stored, bits) << std::hex << code << " " << value;
-        EXPECT_EQ(image->getValue(0, 0, 0, 0, 0), readBack) << std::hex << code << " " << value;
+        EXPECT_TRUE(stored == bits && image->getValue(0, 0, 0, 0, 0) == readBack) << std::hex << code << " " << value;
     }
     EXPECT_TRUE(createImage(0x1407) == nullptr && createImage(0) == nullptr);
 }
 
 TYPED_TEST(TypedImage, SwapBytesReversesEachElement)
 {
-    auto image = randomImage<TypeParam>(17, 1, 1, 1, 1, 5);
+    auto image = randomImage<TypeParam>({17, 1, 1, 1, 1}, 5);
     auto expected = rawBytes(image.get());
     for (size_t i = 0; i < expected.size(); i += sizeof(TypeParam))
         std::reverse(expected.begin() + i, expected.begin() + i + sizeof(TypeParam));
@@ -163,7 +150,7 @@ TYPED_TEST(TypedImage, SwapBytesReversesEachElement)
 TEST(RawFiles, ElementsInMachineOrderWithoutHeaderAndShortFilesLoadWhatTheyHold)
 {
     TempDir dir;
-    auto a = randomImage<short>(3, 2, 2, 2, 2, 6), b = randomImage<short>(3, 2, 2, 2, 2, 7);
+    auto a = randomImage<short>({3, 2, 2, 2, 2}, 6), b = randomImage<short>({3, 2, 2, 2, 2}, 7);
     ASSERT_EQ(a->saveRaw(dir.path("a.raw").c_str()), 0);
     std::ifstream file(dir.path("a.raw"), std::ios::binary);
     EXPECT_EQ(std::vector<unsigned char>(std::istreambuf_iterator<char>(file), {}), rawBytes(a.get()));
@@ -184,14 +171,18 @@ TEST(RawFiles, ElementsInMachineOrderWithoutHeaderAndShortFilesLoadWhatTheyHold)
 }
 
 #ifndef NDEBUG
-TEST(CheckedBuildDeathTest, AtAssertsBothBounds)
+// at checks both ends of the buffer; a trilinear sample all eight neighbours.
+TEST(CheckedBuildDeathTest, AtAndLinearSamplesAssertTheirBounds)
 {
     ImageBase<float> image;
-    image.init(2, 2, 1, 1, 1);
+    image.init(2, 2, 1, 1, 1); // one slice: no z neighbour
+    float out = 0.0f;
     EXPECT_DEATH(image.at(2, 1, 0, 0, 0), "c \\+ x\\*m_channels \\+ y\\*m_stride \\+ z\\*m_slice_size \\+ "
                                           "t\\*m_frame_size < m_image_size.*imagelib/include/imagebase");
     EXPECT_DEATH(image.at(-1, 0, 0, 0, 0), "m_data \\+ c \\+ x\\*m_channels \\+ y\\*m_stride \\+ z\\*m_slice_size \\+ "
                                            "t\\*m_frame_size >= m_data.*imagelib/include/imagebase");
+    EXPECT_DEATH(image.getVoxelLinear(&out, 0.5f, 0.5f, 0.0f),
+        "\\(xx < m_dim\\[0\\]-1\\) && \\(yy < m_dim\\[1\\]-1\\) && \\(zz < m_dim\\[2\\]-1\\).*imagelib/include/imagebase");
     image.at(1, 1, 0, 0, 0) = 3.0f; // the last element is fine
 }
 #endif

@@ -1,4 +1,5 @@
-// Window-based intensity operations and the byte / short exports.
+// Reading values: window-based intensity operations, the byte / short exports,
+// samplers at fractional positions and the centre of mass.
 #include "imageops_support.h"
 
 #include <array>
@@ -10,8 +11,8 @@ using Lumen::nextPowerOfTwo;
 namespace {
 
 template <class T>
-class Intensity : public ::testing::Test {};
-TYPED_TEST_SUITE(Intensity, AllTypes);
+class Values : public ::testing::Test {};
+TYPED_TEST_SUITE(Values, AllTypes);
 
 // Window mapping of the exports, from the text: clamp, then truncate.
 template <class U>
@@ -30,66 +31,91 @@ std::vector<U> refExport(Image& s, bool pow2, float scale)
     return out;
 }
 
+// The samplers' blends of value(x, y, z) around a position, from the text.
+template <class F>
+float refLinear(F value, float x, float y, float z)
+{
+    const int x0 = int(x), y0 = int(y), z0 = int(z);
+    const float fx = x - float(x0), fy = y - float(y0), fz = z - float(z0);
+    float sum = 0.0f;
+    for (int n = 0, a = 0, b = 0, d = 0; n < 8; ++n, a = n % 2, b = n / 2 % 2, d = n / 4)
+        sum += value(x0 + a, y0 + b, z0 + d) * ((a ? fx : 1 - fx) * (b ? fy : 1 - fy) * (d ? fz : 1 - fz));
+    return sum;
+}
+
+// Cubic convolution weight (parameter -1) of tap i = 0 .. 3, at x0 - 1 + i.
+float cubicWeight(float f, int i)
+{
+    return i == 0 ? ((2 - f) * f - 1) * f : i == 1 ? (f - 2) * f * f + 1 : i == 2 ? ((1 - f) * f + 1) * f : (f - 1) * f * f;
+}
+
+float refCubic(Image& s, float x, float y, float z, int c)
+{
+    const int x0 = int(x), y0 = int(y), z0 = int(z);
+    float sum = 0.0f;
+    for (int n = 0, i = 0, j = 0, k = 0; n < 64; ++n, i = n % 4, j = n / 4 % 4, k = n / 16)
+        sum += s.getValue(x0 - 1 + i, y0 - 1 + j, z0 - 1 + k, 0, c) * cubicWeight(x - float(x0), i)
+            * cubicWeight(y - float(y0), j) * cubicWeight(z - float(z0), k);
+    return sum;
+}
+
+#ifdef NDEBUG
+constexpr bool kChecked = false;
+#else
+constexpr bool kChecked = true;
+#endif
+
 } // namespace
 
 // Channel 0's window for every element: clamp (bounds converted to the element
-// type), then U - e or e - L formed in the element type, wrapping there.
-TYPED_TEST(Intensity, WindowLevelClampsToChannelZerosWindowAndWrapsInTheElementType)
+// type), then U - e or e - L formed in the element type, wrapping there (the
+// second window makes U - L of 32-bit ints wrap instead of overflowing).
+TYPED_TEST(Values, WindowLevelClampsToChannelZerosWindowAndWrapsInTheElementType)
 {
     using T = TypeParam;
-    auto image = randomImage<T>(7, 3, 2, 2, 2, 31);
-    image->setWindowRange(-20.5f, 100.25f, 0);
-    image->setWindowRange(0.0f, 1.0f, 1); // ignored
-    auto bounds = randomImage<T>(2, 1, 1, 1, 1, 0);
-    bounds->setValue(-20.5f, 0, 0, 0, 0, 0);
-    bounds->setValue(100.25f, 1, 0, 0, 0, 0);
-    const T lower = bounds->m_data[0], upper = bounds->m_data[1];
-    for (bool fromUpper : {false, true}) {
-        auto work = copyOf(*image), expected = copyOf(*image);
-        for (int i = 0; i < image->m_image_size; ++i) {
-            const float f = float(image->m_data[i]);
-            const T e = f < -20.5f ? lower : f > 100.25f ? upper : image->m_data[i];
-            expected->m_data[i] = std::is_floating_point_v<T> ? (fromUpper ? upper - e : e - lower)
-                : T(fromUpper ? int64_t(upper) - int64_t(e) : int64_t(e) - int64_t(lower));
+    for (const auto& [lo, hi] : {std::pair{-20.5f, 100.25f}, {-2e9f, 2e9f}})
+        for (bool fromUpper : {false, true}) {
+            auto image = randomImage<T>({7, 3, 2, 2, 2}, 31);
+            image->setWindowRange(lo, hi, 0);
+            image->setWindowRange(0.0f, 1.0f, 1); // ignored
+            image->setValue(lo, 0, 0, 0, 0, 0);
+            image->setValue(hi, 0, 0, 0, 0, 1);
+            const T lower = image->m_data[0], upper = image->m_data[1];
+            auto expected = copyOf(*image);
+            for (int i = 0; i < image->m_image_size; ++i) {
+                const float f = float(image->m_data[i]);
+                const T e = f < lo ? lower : f > hi ? upper : image->m_data[i];
+                expected->m_data[i] = std::is_floating_point_v<T> ? (fromUpper ? upper - e : e - lower)
+                    : T(fromUpper ? int64_t(upper) - int64_t(e) : int64_t(e) - int64_t(lower));
+            }
+            image->m_verbose = 1;
+            EXPECT_EQ(printed([&] { image->applyWindowLevel(fromUpper); }), "Window/Level setting applied\n");
+            expectSameImage(expected.get(), image.get());
         }
-        work->m_verbose = 1;
-        CoutCapture capture;
-        work->applyWindowLevel(fromUpper);
-        EXPECT_EQ(capture.text(), "Window/Level setting applied\n");
-        expectSameImage(expected.get(), work.get());
-    }
-    if constexpr (std::is_same_v<T, int>) { // 4e9 wraps in 32 bits instead of overflowing
-        image->m_data[0] = T(-2000000000);
-        image->setWindowRange(-2000000000.0f, 2000000000.0f, 0);
-        image->applyWindowLevel(true);
-        EXPECT_EQ(image->m_data[0], int(int64_t(4000000000LL) - (int64_t(1) << 32)));
-    }
 }
 
-TYPED_TEST(Intensity, InvertMirrorsInsideEachChannelsWindow)
+TYPED_TEST(Values, InvertMirrorsInsideEachChannelsWindow)
 {
-    auto image = randomImage<TypeParam>(5, 4, 3, 2, 3, 32);
-    image->setWindowRange(-7.5f, 300.0f, 0);
-    image->setWindowRange(2.0f, 3.25f, 1);
-    image->setWindowRange(-1000.0f, 0.0f, 2);
+    auto image = randomImage<TypeParam>({5, 4, 3, 2, 3}, 32);
+    const float windows[3][2] = {{-7.5f, 300.0f}, {2.0f, 3.25f}, {-1000.0f, 0.0f}};
+    for (int c = 0; c < 3; ++c)
+        image->setWindowRange(windows[c][0], windows[c][1], c);
     auto expected = copyOf(*image);
-    for (int i = 0; i < image->m_image_size; ++i) {
-        const int c = i % 3;
-        expected->setValue(image->m_window[4 * c + 2] + image->m_window[4 * c + 3] - elementAt(*image, i), i / 3, 0, 0,
-            0, c);
-    }
+    for (int i = 0; i < image->m_image_size; ++i)
+        expected->setValue(windows[i % 3][0] + windows[i % 3][1] - elementAt(*image, i), i / 3, 0, 0, 0, i % 3);
     image->invert();
     expectSameImage(expected.get(), image.get());
 }
 
-TYPED_TEST(Intensity, AutoWindowTakesTheWholeBuffersRangeInTheElementType)
+TYPED_TEST(Values, AutoWindowTakesTheWholeBuffersRangeInTheElementType)
 {
     ImageBase<TypeParam> image, empty;
     image.init(3, 1, 1, 2, 2);
-    const double values[] = {5, 3, 9, 5, 4, 6, 7, std::is_signed_v<TypeParam> ? 2 : 250, 8, 7, 6, 4};
+    const bool sign = std::is_signed_v<TypeParam>;
+    const double values[] = {5, 3, 9, 5, 4, 6, 7, sign ? 2 : 250, 8, 7, 6, 4};
     std::copy(values, values + 12, image.m_data);
     image.autoWindow();
-    const float lo = std::is_signed_v<TypeParam> ? 2.0f : 3.0f, hi = std::is_signed_v<TypeParam> ? 9.0f : 250.0f;
+    const float lo = sign ? 2.0f : 3.0f, hi = sign ? 9.0f : 250.0f;
     for (int c = 0; c < 2; ++c)
         EXPECT_EQ(std::vector<float>(image.m_window + 4 * c, image.m_window + 4 * c + 4),
             (std::vector<float>{hi - lo, (hi + lo) * 0.5f, lo, hi}));
@@ -97,9 +123,9 @@ TYPED_TEST(Intensity, AutoWindowTakesTheWholeBuffersRangeInTheElementType)
     EXPECT_EQ(empty.m_window, nullptr);
 }
 
-TYPED_TEST(Intensity, ExportsMapThroughTheWindowOfEachChannel)
+TYPED_TEST(Values, ExportsMapThroughTheWindowOfEachChannel)
 {
-    auto image = randomImage<TypeParam>(5, 3, 3, 2, 2, 34);
+    auto image = randomImage<TypeParam>({5, 3, 3, 2, 2}, 34);
     image->setWindowRange(-40.0f, 60.0f, 0);
     image->setWindowRange(0.0f, 0.0f, 1); // zero width: divisions by zero, clamped
     for (bool pow2 : {false, true}) {
@@ -123,16 +149,15 @@ TYPED_TEST(Intensity, ExportsMapThroughTheWindowOfEachChannel)
 
 TEST(SliceToBytes, OneChannelOfTheSliceModuloTheDepth)
 {
-    auto image = randomImage<short>(3, 2, 4, 1, 2, 35);
+    auto image = randomImage<short>({3, 2, 4, 1, 2}, 35);
     image->setWindowRange(-30000.0f, 30000.0f, 1);
     // (e - L) * 255 / (U - L) truncated, then clamped; padding is not written.
     for (const auto& [slice, z, channel] : {std::array{1, 1, 1}, {5, 1, 1}, {-3, 1, 1}, {2, 2, 0}}) {
         const float L = image->m_window[4 * channel + 2], U = image->m_window[4 * channel + 3];
-        std::vector<unsigned char> expected(8, 0), padded(8, 0xEE); // 4 x 2
+        std::vector<unsigned char> expected(8, 0), padded(8, 0xEE), bytes(8, 0xEE); // 4 x 2
         for (int i = 0; i < 6; ++i)
             expected[i / 3 * 4 + i % 3] = padded[i / 3 * 4 + i % 3] = uint8_t(
                 std::clamp(int((image->getValue(i % 3, i / 3, z, 0, channel) - L) * 255.0f / (U - L)), 0, 255));
-        std::vector<unsigned char> bytes(8, 0xEE);
         ASSERT_EQ(image->sliceToBytes(bytes.data(), slice, channel, true), bytes.data());
         EXPECT_EQ(bytes, padded) << slice;
         unsigned char* made = image->sliceToBytes(nullptr, slice, channel, true); // a new zeroed buffer
@@ -144,4 +169,74 @@ TEST(SliceToBytes, OneChannelOfTheSliceModuloTheDepth)
     EXPECT_EQ(empty.sliceToBytes(nullptr, 0, 0, false), nullptr);
     for (int channel : {2, -1})
         EXPECT_EQ(image->sliceToBytes(untouched, 0, channel, false), nullptr);
+}
+
+// Positions well inside, then neighbourhoods that leave the 5 x 5 x 5 image
+// (truncated needs x0 <= 4, linear x0 <= 3, cubic 1 <= x0 <= 2) and positions
+// naming no voxel (refused before conversion: no overflow in forming the
+// neighbourhood), where every channel gives 0.
+TYPED_TEST(Values, SamplersBlendTheNeighbourhoodOrGiveZeroOutsideIt)
+{
+    auto image = randomImage<TypeParam>({5, 5, 5, 2, 3}, 21);
+    std::vector<std::array<float, 3>> cases = {{4, 4, 4}, {5, 2, 2}, {2, -1.5f, 2}, {-0.5f, 0, 0}, {3.9f, 3, 3.5f},
+        {2.5f, 2, 2.9f}, {0.5f, 1, 1}, {2, 1, 1}, {1, 2, 3}};
+    for (float v :
+        {std::nanf(""), INFINITY, -INFINITY, 1e30f, -1e30f, -2147483648.0f, -2147483904.0f, 2147483648.0f, -3e9f})
+        for (int axis = 0; axis < 3; ++axis) {
+            cases.push_back({2, 2, 2});
+            cases.back()[axis] = v;
+        }
+    std::mt19937 rng(23);
+    std::uniform_real_distribution<float> inside(1.0f, 2.999f);
+    for (int n = 0; n < 100; ++n)
+        cases.push_back({inside(rng), inside(rng), inside(rng)});
+    for (const auto& [x, y, z] : cases) {
+        SCOPED_TRACE(std::to_string(x) + " " + std::to_string(y) + " " + std::to_string(z));
+        const bool names = x > -2147483904.0f && x < 2147483648.0f && y > -2147483904.0f && y < 2147483648.0f
+            && z > -2147483904.0f && z < 2147483648.0f; // false for NaN
+        const auto covers = [&](int before, int span) {
+            return names && std::min({int(x), int(y), int(z)}) >= before && std::max({int(x), int(y), int(z)}) - before + span <= 5;
+        };
+        const bool truncated = covers(0, 1), linear = covers(0, 2), cubic = covers(1, 4);
+        const bool asserts = kChecked && names && std::max({int(x), int(y), int(z)}) >= 4; // a missing neighbour
+        std::vector<float> out(9, 7.0f), expected(9, 0.0f);
+        image->getVoxel(out.data(), x, y, z);
+        if (!asserts)
+            image->getVoxelLinear(out.data() + 3, x, y, z);
+        image->getVoxelCubic(out.data() + 6, x, y, z);
+        for (int c = 0; c < 3; ++c) {
+            const auto at = [&](int i, int j, int k) { return image->getValue(i, j, k, 0, c); };
+            expected[c] = truncated ? image->getValue(int(x), int(y), int(z), 0, c) : 0.0f;
+            expected[3 + c] = asserts ? 7.0f : linear ? refLinear(at, x, y, z) : 0.0f;
+            expected[6 + c] = cubic ? refCubic(*image, x, y, z, c) : 0.0f;
+        }
+        const auto one = [&](int i, int j, int k) { return v1(*image, i, j, k); }; // the buffer as one channel
+        out.insert(out.end(), {image->getNearest(x, y, z), image->getLinear(x, y, z), image->getCubic(x, y, z)});
+        expected.insert(expected.end(), {expected[0], linear ? refLinear(one, x, y, z) : 0.0f, expected[6]});
+        std::vector<uint32_t> outBits(out.size()), expectedBits(out.size());
+        std::transform(out.begin(), out.end(), outBits.begin(), bitsOf);
+        std::transform(expected.begin(), expected.end(), expectedBits.begin(), bitsOf);
+        EXPECT_EQ(outBits, expectedBits);
+    }
+}
+
+// Weights value - lower of channel 0's window, frame 0 read as one channel,
+// float sums with z outermost; with no weight at all the quotients are NaN.
+TYPED_TEST(Values, CenterOfMassSumsInSinglePrecision)
+{
+    auto image = randomImage<TypeParam>({13, 11, 5, 2, 2}, 28);
+    float sw = 0, sx = 0, sy = 0, sz = 0, out[3];
+    for (int i = 0; i < 13 * 11 * 5; ++i) {
+        const float w = elementAt(*image, i) - image->m_window[2];
+        sw += w, sx += w * float(i % 13), sy += w * float(i / 13 % 11), sz += w * float(i / 143);
+    }
+    image->centerOfMass(out);
+    EXPECT_EQ(std::vector<uint32_t>({bitsOf(out[0]), bitsOf(out[1]), bitsOf(out[2])}),
+        std::vector<uint32_t>({bitsOf(sx / sw), bitsOf(sy / sw), bitsOf(sz / sw)}));
+    ImageBase<TypeParam> flat, empty;
+    flat.init(3, 3, 1, 1, 1);
+    for (auto* s : {&flat, &empty}) {
+        s->centerOfMass(out);
+        EXPECT_TRUE(std::isnan(out[0]) && std::isnan(out[1]) && std::isnan(out[2]));
+    }
 }
