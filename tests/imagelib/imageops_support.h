@@ -9,13 +9,8 @@
 #include <algorithm>
 #include <cstring>
 #include <iostream>
-#include <iterator>
-#include <limits>
-#include <memory>
 #include <random>
-#include <sstream>
 #include <tuple>
-#include <vector>
 
 namespace opstest {
 
@@ -90,9 +85,9 @@ std::unique_ptr<ImageBase<T>> randomImage(const int (&sh)[5], uint32_t seed)
     const bool small = sizeof(T) <= 2 && !std::is_floating_point_v<T>;
     std::uniform_int_distribution<int64_t> whole(small ? int64_t(std::numeric_limits<T>::min()) : -100000,
         small ? int64_t(std::numeric_limits<T>::max()) : 100000);
+    std::uniform_real_distribution<double> real(-3000, 3000);
     for (int i = 0; i < image->m_image_size; ++i)
-        image->m_data[i] = std::is_floating_point_v<T> ? T(std::uniform_real_distribution<double>(-3000, 3000)(rng))
-                                                       : T(whole(rng));
+        image->m_data[i] = std::is_floating_point_v<T> ? T(real(rng)) : T(whole(rng));
     image->setSpacing(0.5f, 1.5f, 2.0f, 3.0f);
     for (int k = 0; k < sh[4]; ++k)
         image->setWindowRange(-50.0f - float(k), 200.0f + float(k), k);

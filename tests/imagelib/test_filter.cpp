@@ -306,37 +306,3 @@ TEST(Filter, ZeroKernelEntriesAreSkippedSoNonFiniteValuesUnderThemDoNotSpread)
     EXPECT_TRUE(!std::isnan(out->getValue(1, 1, 0, 0, 0)) && std::isnan(out->getValue(3, 2, 0, 0, 0)));
     expectSame(refFilter(*image, TypeFloat, k, 3, nullptr), out.release());
 }
-
-// The filter stores its values several at a time; every float must land in
-// every element type exactly as the one-at-a-time conversion rule puts it.
-TEST(Filter, VectorStoresFollowTheConversionRuleForEveryFloat)
-{
-    // A stride through all bit patterns plus every pattern near the edges of
-    // the integer types, zero, the infinities and the NaNs.
-    std::vector<uint32_t> bits;
-    for (uint64_t b = 0; b < (uint64_t(1) << 32); b += 4099)
-        bits.push_back(uint32_t(b));
-    for (uint32_t c : {0x00000000u, 0x80000000u, 0x4F000000u, 0xCF000000u, 0x4F800000u, 0xCF800000u, 0x47000000u,
-             0xC7000000u, 0x47800000u, 0x43000000u, 0xC3000000u, 0x43800000u, 0x3F800000u, 0xBF800000u, 0x7F800000u,
-             0xFF800000u, 0x7FC00000u, 0xFFC00000u})
-        for (uint32_t d = 0; d < 4096; ++d)
-            bits.push_back(c - 2048 + d);
-    bits.resize((bits.size() + 1023) / 1024 * 1024, 0);
-    const int rows = int(bits.size() / 1024);
-    ImageBase<float> source;
-    source.init(1024, rows, 1, 1, 1);
-    std::memcpy(source.m_data, bits.data(), sizeof(float) * bits.size());
-    std::apply([&](auto... element) {
-        auto check = [&](auto e) {
-            ImageBase<decltype(e)> actual, expected;
-            actual.init(1024, rows, 1, 1, 1);
-            expected.init(1024, rows, 1, 1, 1);
-            const float one = 1.0f;
-            ASSERT_EQ(source.filter(TypeFloat, &one, 1, &actual), &actual);
-            for (int i = 0; i < source.m_image_size; ++i)
-                expected.setNext(0.0f + 1.0f * source.m_data[i]); // the filter's sum with the one tap
-            EXPECT_EQ(std::memcmp(actual.m_data, expected.m_data, sizeof(e) * bits.size()), 0) << sizeof(e);
-        };
-        (check(element), ...);
-    }, Elements());
-}

@@ -41,17 +41,13 @@ TYPED_TEST(TypedImage, InitLaysOutAZeroedAlignedBufferChannelFastest)
     }
     // Sequential access visits every element once, then fails and leaves the
     // value alone; setLast rewrites the element last visited, if any.
-    image.resetCursor();
-    int stored = 0, read = 0;
-    while (image.setNext(float(stored % 100)))
-        ++stored;
-    image.resetCursor();
-    for (float v = 0; image.getNext(v); ++read)
-        EXPECT_EQ(v, float(read % 100));
-    float untouched = 123.0f;
-    EXPECT_FALSE(image.getNext(untouched) || image.setNext(1.0f));
-    EXPECT_EQ(std::vector<float>({float(stored), float(read), float(image.m_cursor), untouched}),
-        std::vector<float>({144, 144, 144, 123}));
+    float v = 0.0f;
+    for (int pass = 0; pass < 2; ++pass) {
+        image.resetCursor();
+        for (int i = 0; i < 146; ++i)
+            ASSERT_TRUE((pass ? image.getNext(v) : image.setNext(float(i % 100))) == (i < 144)
+                && (!pass || v == float(std::min(i, 143) % 100)) && image.m_cursor == std::min(i + 1, 144)) << i;
+    }
     image.setLast(7);
     image.m_cursor = 145; // past the end: nothing
     image.setLast(9);
@@ -60,7 +56,7 @@ TYPED_TEST(TypedImage, InitLaysOutAZeroedAlignedBufferChannelFastest)
     for (int i = 0; i < 144; ++i)
         ASSERT_EQ(image.m_data[i], T(i == 143 ? 7 : i % 100)) << i;
     Bitmap empty;
-    EXPECT_FALSE(empty.getNext(untouched) || empty.setNext(1.0f));
+    EXPECT_FALSE(empty.getNext(v) || empty.setNext(1.0f));
 }
 
 TEST(ImageLayout, ExtentsThatCannotBeHeldLeaveTheImageEmpty)
@@ -107,7 +103,8 @@ TEST(ImageLayout, BuffersAreReleasedClearedAdoptedAndExternalOnesLeftAlone)
 
 // createImage makes the type of each code; storing a value truncates toward
 // zero keeping the low bits (beyond 32 bits and NaN the truncation gives
-// 0x80000000 first), and unsigned elements read back as non-negative.
+// 0x80000000 first), and unsigned elements read back as non-negative. The
+// filter stores its results several at a time, by the same rule.
 TEST(Conversion, StoringTruncatesAndKeepsTheLowBits)
 {
     const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
@@ -119,19 +116,33 @@ TEST(Conversion, StoringTruncatesAndKeepsTheLowBits)
         {TypeUnsignedShort, 1.0e20f, 0, 0}, {TypeUnsignedShort, inf, 0, 0},
         {TypeInt, -123456.9f, 0xFFFE1DC0, -123456}, {TypeInt, 16777216.0f, 0x1000000, 16777216},
         {TypeInt, 3.0e9f, 0x80000000, -2147483648.0f}, {TypeInt, -3.0e9f, 0x80000000, -2147483648.0f},
-        {TypeInt, nan, 0x80000000, -2147483648.0f}, {TypeUnsignedInt, 3.0e9f, 3000000000u, 3.0e9f},
-        {TypeUnsignedInt, -1.5f, 0xFFFFFFFF, 4294967295.0f}, {TypeUnsignedInt, 5.0e9f, 0x80000000, 2147483648.0f},
-        {TypeFloat, -2.75f, 0xC0300000, -2.75f}, {TypeDouble, 0.1f, 0x3FB99999A0000000, 0.1f}};
+        {TypeInt, nan, 0x80000000, -2147483648.0f}, {TypeInt, 2147483520.0f, 0x7FFFFF80, 2147483520.0f},
+        {TypeUnsignedInt, 3.0e9f, 3000000000u, 3.0e9f}, {TypeUnsignedInt, 2147483648.0f, 0x80000000, 2147483648.0f},
+        {TypeUnsignedInt, 4294967040.0f, 0xFFFFFF00, 4294967040.0f}, {TypeUnsignedInt, -1.5f, 0xFFFFFFFF, 4294967295.0f},
+        {TypeUnsignedInt, -2147483648.0f, 0x80000000, 2147483648.0f}, {TypeUnsignedInt, 5.0e9f, 0x80000000, 2147483648.0f},
+        {TypeUnsignedInt, nan, 0x80000000, 2147483648.0f}, {TypeFloat, -2.75f, 0xC0300000, -2.75f},
+        {TypeDouble, 0.1f, 0x3FB99999A0000000, 0.1f}};
+    const float one = 1.0f;
     for (const auto& [code, value, bits, readBack] : cases) {
-        std::unique_ptr<Image> image(createImage(code));
-        ASSERT_NE(image, nullptr);
+        SCOPED_TRACE(std::to_string(code) + " " + std::to_string(value));
+        std::unique_ptr<Image> image(createImage(code)), filtered(createImage(code));
+        ASSERT_TRUE(image && filtered);
         EXPECT_EQ(image->m_image_size, 0);
         image->init(1, 1, 1, 1, 1);
         image->setValue(value, 0, 0, 0, 0, 0);
-        const auto bytes = rawBytes(image.get());
+        filtered->init(19, 1, 1, 1, 1); // two vector steps and a tail
+        ImageBase<float> source;
+        source.init(19, 1, 1, 1, 1);
+        std::fill(source.m_data, source.m_data + 19, value);
+        ASSERT_EQ(source.filter(TypeFloat, &one, 1, filtered.get()), filtered.get());
+        const auto element = rawBytes(image.get());
+        std::vector<unsigned char> copies;
+        for (int i = 0; i < 19; ++i)
+            copies.insert(copies.end(), element.begin(), element.end());
+        EXPECT_TRUE(copies == rawBytes(filtered.get())) << "vector stores";
         uint64_t stored = 0;
-        std::memcpy(&stored, bytes.data(), bytes.size());
-        EXPECT_TRUE(stored == bits && image->getValue(0, 0, 0, 0, 0) == readBack) << std::hex << code << " " << value;
+        std::memcpy(&stored, element.data(), element.size());
+        EXPECT_TRUE(stored == bits && image->getValue(0, 0, 0, 0, 0) == readBack);
     }
     EXPECT_TRUE(createImage(0x1407) == nullptr && createImage(0) == nullptr);
 }
