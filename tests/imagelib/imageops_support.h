@@ -74,7 +74,9 @@ inline void expectSameImage(Image* expected, Image* actual)
 }
 
 // Random elements over much of the type's range (non-integral for floating
-// types), spacing and window ranges, from a fixed seed; sh is x, y, z, t, c.
+// types; one in eight at an end of the range of 8- and 16-bit types, where
+// sums overflow the type), spacing and window ranges, from a fixed seed; sh is
+// x, y, z, t, c.
 template <class T>
 std::unique_ptr<ImageBase<T>> randomImage(const int (&sh)[5], uint32_t seed)
 {
@@ -87,7 +89,9 @@ std::unique_ptr<ImageBase<T>> randomImage(const int (&sh)[5], uint32_t seed)
         small ? int64_t(std::numeric_limits<T>::max()) : 100000);
     std::uniform_real_distribution<double> real(-3000, 3000);
     for (int i = 0; i < image->m_image_size; ++i)
-        image->m_data[i] = std::is_floating_point_v<T> ? T(real(rng)) : T(whole(rng));
+        image->m_data[i] = std::is_floating_point_v<T> ? T(real(rng))
+            : small && rng() % 8 == 0                  ? (rng() % 2 ? whole.min() : whole.max())
+                                                       : T(whole(rng));
     image->setSpacing(0.5f, 1.5f, 2.0f, 3.0f);
     for (int k = 0; k < sh[4]; ++k)
         image->setWindowRange(-50.0f - float(k), 200.0f + float(k), k);
