@@ -17,7 +17,12 @@ namespace opstest {
 using Lumen::Image;
 using Lumen::ImageBase;
 using Elements = std::tuple<char, unsigned char, short, unsigned short, int, unsigned int, float, double>;
+
+// The suite of the tests that run for each element type.
+template <class T>
+class EveryType : public ::testing::Test {};
 using AllTypes = ::testing::Types<char, unsigned char, short, unsigned short, int, unsigned int, float, double>;
+TYPED_TEST_SUITE(EveryType, AllTypes);
 
 // What f prints on std::cout.
 template <class F>

@@ -12,10 +12,6 @@ using namespace Lumen;
 
 namespace {
 
-template <class T>
-class Derived : public ::testing::Test {};
-TYPED_TEST_SUITE(Derived, AllTypes);
-
 // ---- reference versions, element by element through getValue and setNext ----
 
 Image* refOutput(Image& s, int type, Image* output, int x, int y, int z, int t, int c)
@@ -218,7 +214,7 @@ TEST(Filter, WindowsOutsideTheContractGiveZerosWithoutReadingTheKernel)
     }
 }
 
-TYPED_TEST(Derived, FilterGradientAndHessianMatchTheReferenceVersions)
+TYPED_TEST(EveryType, FilterGradientAndHessianMatchTheReferenceVersions)
 {
     using T = TypeParam;
     uint32_t seed = 300;

@@ -9,10 +9,6 @@ using Lumen::nextPowerOfTwo;
 
 namespace {
 
-template <class T>
-class Geometry : public ::testing::Test {};
-TYPED_TEST_SUITE(Geometry, AllTypes);
-
 // One-wide images, several frames and channels, and (for the one-channel
 // turns that move 16 bytes at a time) whole blocks and remainders on every axis.
 const int kShapes[][5] = {{7, 5, 3, 2, 1}, {1, 6, 1, 1, 1}, {6, 1, 2, 1, 3}, {5, 4, 1, 1, 2}, {9, 9, 4, 3, 1},
@@ -40,7 +36,7 @@ std::unique_ptr<ImageBase<T>> refDownsample(ImageBase<T>& s, const int* f)
 
 } // namespace
 
-TYPED_TEST(Geometry, DownsampleAveragesBlocksIntoANewImageOrInPlace)
+TYPED_TEST(EveryType, DownsampleAveragesBlocksIntoANewImageOrInPlace)
 {
     const int factors[][4] = {{2, 2, 1, 1}, {3, 1, 1, 1}, {1, 2, 3, 1}, {2, 1, 1, 2}, {1, 1, 1, 1}, {5, 3, 1, 1},
         {8, 1, 1, 1}, {2, 2, 1, 2}};
@@ -85,7 +81,7 @@ TEST(Geometry, RefusalsLeaveTheImageAlone)
 // Each case moves element (x, y, z, t) of the source to a target position in an
 // image of new extents with the spacing components reordered; the quarter turns
 // about axes 0, 1 and 2, padding (later frames become zero) and every mirroring.
-TYPED_TEST(Geometry, RotateFlipAndPaddingMoveEveryElementByTheRule)
+TYPED_TEST(EveryType, RotateFlipAndPaddingMoveEveryElementByTheRule)
 {
     using P = Position;
     uint32_t seed = 100;

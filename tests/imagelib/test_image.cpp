@@ -10,10 +10,6 @@ using namespace opstest;
 
 namespace {
 
-template <class T>
-class TypedImage : public ::testing::Test {};
-TYPED_TEST_SUITE(TypedImage, AllTypes);
-
 bool allZeroFrom(const std::vector<int64_t>& v, size_t from)
 {
     return std::all_of(v.begin() + from, v.end(), [](int64_t e) { return e == 0; });
@@ -21,7 +17,7 @@ bool allZeroFrom(const std::vector<int64_t>& v, size_t from)
 
 } // namespace
 
-TYPED_TEST(TypedImage, InitLaysOutAZeroedAlignedBufferChannelFastest)
+TYPED_TEST(EveryType, InitLaysOutAZeroedAlignedBufferChannelFastest)
 {
     using T = TypeParam;
     ImageBase<T> image;
@@ -147,7 +143,7 @@ TEST(Conversion, StoringTruncatesAndKeepsTheLowBits)
     EXPECT_TRUE(createImage(0x1407) == nullptr && createImage(0) == nullptr);
 }
 
-TYPED_TEST(TypedImage, SwapBytesReversesEachElement)
+TYPED_TEST(EveryType, SwapBytesReversesEachElement)
 {
     auto image = randomImage<TypeParam>({17, 1, 1, 1, 1}, 5);
     auto expected = rawBytes(image.get());

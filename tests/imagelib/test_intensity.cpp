@@ -10,10 +10,6 @@ using Lumen::nextPowerOfTwo;
 
 namespace {
 
-template <class T>
-class Values : public ::testing::Test {};
-TYPED_TEST_SUITE(Values, AllTypes);
-
 // Window mapping of the exports, from the text: clamp, then truncate.
 template <class U>
 std::vector<U> refExport(Image& s, bool pow2, float scale)
@@ -67,47 +63,41 @@ constexpr bool kChecked = true;
 
 } // namespace
 
-// Channel 0's window for every element: clamp (bounds converted to the element
+// invert: every element e of channel c becomes L_c + U_c - e. applyWindowLevel:
+// channel 0's window for every element, clamp (bounds converted to the element
 // type), then U - e or e - L formed in the element type, wrapping there (the
 // second window makes U - L of 32-bit ints wrap instead of overflowing).
-TYPED_TEST(Values, WindowLevelClampsToChannelZerosWindowAndWrapsInTheElementType)
+TYPED_TEST(EveryType, InvertAndWindowLevelMapEveryElementThroughTheWindow)
 {
     using T = TypeParam;
-    for (const auto& [lo, hi] : {std::pair{-20.5f, 100.25f}, {-2e9f, 2e9f}})
-        for (bool fromUpper : {false, true}) {
-            auto image = randomImage<T>({7, 3, 2, 2, 2}, 31);
-            image->setWindowRange(lo, hi, 0);
-            image->setWindowRange(0.0f, 1.0f, 1); // ignored
-            image->setValue(lo, 0, 0, 0, 0, 0);
-            image->setValue(hi, 0, 0, 0, 0, 1);
-            const T lower = image->m_data[0], upper = image->m_data[1];
-            auto expected = copyOf(*image);
+    for (const auto& [lo, hi] : {std::pair{-20.5f, 100.25f}, {-2e9f, 2e9f}}) {
+        auto image = randomImage<T>({7, 3, 2, 2, 3}, 31);
+        const float windows[3][2] = {{lo, hi}, {2.0f, 3.25f}, {-1000.0f, 0.0f}};
+        for (int c = 0; c < 3; ++c)
+            image->setWindowRange(windows[c][0], windows[c][1], c);
+        image->setValue(lo, 0, 0, 0, 0, 0);
+        image->setValue(hi, 0, 0, 0, 0, 1);
+        const T lower = image->m_data[0], upper = image->m_data[1];
+        for (int op = 0; op < 3; ++op) { // invert, window level from the lower bound, from the upper
+            auto work = copyOf(*image), expected = copyOf(*image);
             for (int i = 0; i < image->m_image_size; ++i) {
                 const float f = float(image->m_data[i]);
                 const T e = f < lo ? lower : f > hi ? upper : image->m_data[i];
-                expected->m_data[i] = std::is_floating_point_v<T> ? (fromUpper ? upper - e : e - lower)
-                    : T(fromUpper ? int64_t(upper) - int64_t(e) : int64_t(e) - int64_t(lower));
+                if (op == 0)
+                    expected->setValue(windows[i % 3][0] + windows[i % 3][1] - f, i / 3, 0, 0, 0, i % 3);
+                else
+                    expected->m_data[i] = std::is_floating_point_v<T> ? (op == 2 ? upper - e : e - lower)
+                        : T(op == 2 ? int64_t(upper) - int64_t(e) : int64_t(e) - int64_t(lower));
             }
-            image->m_verbose = 1;
-            EXPECT_EQ(printed([&] { image->applyWindowLevel(fromUpper); }), "Window/Level setting applied\n");
-            expectSameImage(expected.get(), image.get());
+            work->m_verbose = 1;
+            EXPECT_EQ(printed([&] { op ? work->applyWindowLevel(op == 2) : work->invert(); }),
+                op ? "Window/Level setting applied\n" : "");
+            expectSameImage(expected.get(), work.get());
         }
+    }
 }
 
-TYPED_TEST(Values, InvertMirrorsInsideEachChannelsWindow)
-{
-    auto image = randomImage<TypeParam>({5, 4, 3, 2, 3}, 32);
-    const float windows[3][2] = {{-7.5f, 300.0f}, {2.0f, 3.25f}, {-1000.0f, 0.0f}};
-    for (int c = 0; c < 3; ++c)
-        image->setWindowRange(windows[c][0], windows[c][1], c);
-    auto expected = copyOf(*image);
-    for (int i = 0; i < image->m_image_size; ++i)
-        expected->setValue(windows[i % 3][0] + windows[i % 3][1] - elementAt(*image, i), i / 3, 0, 0, 0, i % 3);
-    image->invert();
-    expectSameImage(expected.get(), image.get());
-}
-
-TYPED_TEST(Values, AutoWindowTakesTheWholeBuffersRangeInTheElementType)
+TYPED_TEST(EveryType, AutoWindowTakesTheWholeBuffersRangeInTheElementType)
 {
     ImageBase<TypeParam> image, empty;
     image.init(3, 1, 1, 2, 2);
@@ -123,7 +113,7 @@ TYPED_TEST(Values, AutoWindowTakesTheWholeBuffersRangeInTheElementType)
     EXPECT_EQ(empty.m_window, nullptr);
 }
 
-TYPED_TEST(Values, ExportsMapThroughTheWindowOfEachChannel)
+TYPED_TEST(EveryType, ExportsMapThroughTheWindowOfEachChannel)
 {
     auto image = randomImage<TypeParam>({5, 3, 3, 2, 2}, 34);
     image->setWindowRange(-40.0f, 60.0f, 0);
@@ -175,7 +165,7 @@ TEST(SliceToBytes, OneChannelOfTheSliceModuloTheDepth)
 // (truncated needs x0 <= 4, linear x0 <= 3, cubic 1 <= x0 <= 2) and positions
 // naming no voxel (refused before conversion: no overflow in forming the
 // neighbourhood), where every channel gives 0.
-TYPED_TEST(Values, SamplersBlendTheNeighbourhoodOrGiveZeroOutsideIt)
+TYPED_TEST(EveryType, SamplersBlendTheNeighbourhoodOrGiveZeroOutsideIt)
 {
     auto image = randomImage<TypeParam>({5, 5, 5, 2, 3}, 21);
     std::vector<std::array<float, 3>> cases = {{4, 4, 4}, {5, 2, 2}, {2, -1.5f, 2}, {-0.5f, 0, 0}, {3.9f, 3, 3.5f},
@@ -222,7 +212,7 @@ TYPED_TEST(Values, SamplersBlendTheNeighbourhoodOrGiveZeroOutsideIt)
 
 // Weights value - lower of channel 0's window, frame 0 read as one channel,
 // float sums with z outermost; with no weight at all the quotients are NaN.
-TYPED_TEST(Values, CenterOfMassSumsInSinglePrecision)
+TYPED_TEST(EveryType, CenterOfMassSumsInSinglePrecision)
 {
     auto image = randomImage<TypeParam>({13, 11, 5, 2, 2}, 28);
     float sw = 0, sx = 0, sy = 0, sz = 0, out[3];
