@@ -93,78 +93,67 @@ const int64_t kQuarter = ((int64_t(Bitmap::kLoadFloorMiB) << 20) + 8192) / Bitma
 
 } // namespace
 
-// Row 0 is the top row whatever the row order, pixel bytes stay as stored
-// (padding dropped), channels are bits / 8 (a depth that is no whole number of
-// bytes keeps the first bytes of each pixel), and fields that do not describe
-// the pixel rows are not trusted. An 8-bit file keeps its palette, which
-// follows the longer headers too; 0 colours used means the full 256.
-TEST(BmpLayout, PixelsArriveTopRowFirstWithoutPaddingAndPalettesAsStored)
+// A resolution r sets the spacing to extent / r; none (0) keeps it. The path
+// overload refuses missing files, null paths and folders.
+TEST(BmpFiles, ResolutionAndPaths)
 {
-    std::vector<BmpImage> cases = {picture(2, 2, 16), picture(7, 5, 32), picture(7, 5, 48), picture(7, 2, 20),
-        picture(0, 5, 24), picture(4, 4, 32, [](BmpImage& i) { i.compression = 3, i.gapBeforePixels = 12; }),
-        picture(6, 5, 24, [](BmpImage& i) { i.infoHeaderSize = 124, i.gapBeforePixels = 10; }),
-        picture(2, 2, 24, [](BmpImage& i) { i.pixelDataOffset = 20; })}; // inside the headers: ignored
+    TempDir dir;
+    ASSERT_TRUE(filewriters::writeFile(dir.path("p.bmp"), bmp(4, 8, 24, [](BmpImage& i) { i.xPixelsPerMetre = 0; })));
+    const std::string missing = dir.path("nope.bmp");
+    Bitmap b;
+    b.setSpacing(7, 1, 1, 1);
+    for (const char* path : {missing.c_str(), static_cast<const char*>(nullptr), dir.root().c_str()})
+        EXPECT_EQ(b.load(path), -1);
+    EXPECT_TRUE(b.m_image_size == 0 && b.getData() == nullptr && b.m_dim[0] == 0);
+    ASSERT_EQ(b.load(dir.path("p.bmp").c_str()), 1);
+    ASSERT_EQ(pixelsOf(b), picture(4, 8, 24).pixels);
+    EXPECT_EQ(std::vector<float>(b.m_spacing, b.m_spacing + 2), std::vector<float>({7, 8.0f / 2835.0f}));
+}
+
+// Row 0 is the top row whatever the row order, pixel bytes stay as stored
+// (padding dropped), extents and channels (bits / 8; a depth that is no whole
+// number of bytes keeps the first bytes of each pixel) are those of the header,
+// and fields that do not describe the pixel rows are not trusted. An 8-bit file
+// keeps its palette, which follows the longer headers too (0 colours used means
+// the full 256); a later load replaces it. Bytes that the file does not hold
+// read as 0. Refused files (-1) leave the image as it was (an unsupported depth
+// changes m_bits only), before anything of the claimed size is allocated.
+TEST(BmpFiles, LoadByTheRulesOrAreRefusedLeavingTheImageAlone)
+{
+    struct Case {
+        std::string what;
+        Bytes file;
+        Stream stream = Seekable;
+        int bits = 24, result = -1; // m_bits after, load's result
+        Bytes pixels = {}, palette = {};
+    };
+    std::vector<Case> cases;
+    const auto loads = [&](const BmpImage& img) {
+        Bytes expected;
+        const auto row = [&](int y) { return img.pixels.begin() + y * (img.width * img.bitsPerPixel / 8); };
+        for (int y = 0; y < std::abs(img.height) && img.width; ++y)
+            expected.insert(expected.end(), row(y), row(y) + img.width * (img.bitsPerPixel / 8));
+        cases.push_back({std::to_string(img.width) + "x" + std::to_string(img.height) + " at "
+                + std::to_string(img.bitsPerPixel),
+            encodeBmp(img), Seekable, img.bitsPerPixel, 1, expected, img.palette});
+    };
+    for (const BmpImage& img : {picture(2, 2, 16), picture(7, 5, 32), picture(7, 5, 48), picture(7, 2, 20),
+             picture(0, 5, 24), picture(4, 4, 32, [](BmpImage& i) { i.compression = 3, i.gapBeforePixels = 12; }),
+             picture(6, 5, 24, [](BmpImage& i) { i.infoHeaderSize = 124, i.gapBeforePixels = 10; }),
+             picture(2, 2, 24, [](BmpImage& i) { i.pixelDataOffset = 20; })}) // inside the headers: ignored
+        loads(img);
     for (int w : {1, 2, 3, 5, 13, 64, 333})
         for (int h : {1, 2, 7, -7})
-            cases.push_back(picture(w, h, 24));
+            loads(picture(w, h, 24));
     for (uint32_t size : {0u, 1u, 10u, 1000000u})
-        cases.push_back(picture(5, 4, 24, [size](BmpImage& i) { i.pixelDataSize = size; }));
+        loads(picture(5, 4, 24, [size](BmpImage& i) { i.pixelDataSize = size; }));
     for (uint32_t used : {0u, 2u})
         for (uint32_t infoHeader : {40u, 108u})
-            cases.push_back(picture(6, 4, 8, [&](BmpImage& i) {
+            loads(picture(6, 4, 8, [&](BmpImage& i) {
                 i.coloursUsed = used, i.infoHeaderSize = infoHeader;
                 for (uint32_t n = 0; n < (used ? used : 256); ++n)
                     i.palette.insert(i.palette.end(), {uint8_t(n), uint8_t(255 - n), uint8_t(n / 2), 0});
             }));
-    for (const BmpImage& img : cases) {
-        SCOPED_TRACE(std::to_string(img.width) + "x" + std::to_string(img.height) + " at " + std::to_string(img.bitsPerPixel));
-        Bitmap b;
-        ASSERT_EQ(load(b, encodeBmp(img)), 1);
-        const int channels = img.bitsPerPixel / 8, rows = std::abs(img.height);
-        const auto row = [&](int y) { return img.pixels.begin() + y * (img.width * img.bitsPerPixel / 8); };
-        Bytes expected;
-        for (int y = 0; y < rows && img.width; ++y)
-            expected.insert(expected.end(), row(y), row(y) + img.width * channels);
-        const std::vector<int> layout = {b.m_dim[0], b.m_dim[1], b.m_dim[2], b.m_dim[3], b.m_channels, b.m_bits};
-        EXPECT_TRUE(!img.width || layout == std::vector<int>({img.width, rows, 1, 1, channels, img.bitsPerPixel}));
-        EXPECT_EQ(pixelsOf(b), expected);
-        EXPECT_EQ(Bytes(b.m_palette, b.m_palette + b.m_palette_size * 4), img.palette);
-        ASSERT_EQ(load(b, encodeBmp(kPreloaded)), 1);
-        EXPECT_TRUE(b.m_palette == nullptr && b.m_palette_size == 0); // an old palette does not linger
-        expectPreloaded(b, "reload");
-    }
-}
-
-TEST(BmpLayout, ResolutionGivesThePictureExtentInMetres)
-{
-    BmpImage img = picture(4, 8, 24, [](BmpImage& i) { i.xPixelsPerMetre = 2, i.yPixelsPerMetre = 0; });
-    Bitmap b;
-    b.setSpacing(1, 7, 1, 1);
-    ASSERT_EQ(load(b, encodeBmp(img)), 1);
-    EXPECT_EQ(std::vector<float>(b.m_spacing, b.m_spacing + 2), std::vector<float>({2, 7})); // none: spacing kept
-    img.yPixelsPerMetre = 3;
-    ASSERT_EQ(load(b, encodeBmp(img)), 1);
-    EXPECT_FLOAT_EQ(b.m_spacing[1], 8.0f / 3.0f);
-}
-
-TEST(BmpFiles, LoadsFromAPathAndRefusesMissingOrNullPaths)
-{
-    TempDir dir;
-    ASSERT_TRUE(filewriters::writeFile(dir.path("p.bmp"), encodeBmp(kPreloaded)));
-    const std::string missing = dir.path("nope.bmp");
-    Bitmap b;
-    for (const char* path : {missing.c_str(), static_cast<const char*>(nullptr), dir.root().c_str()})
-        EXPECT_EQ(b.load(path), -1); // a folder is no picture either
-    EXPECT_TRUE(b.m_image_size == 0 && b.getData() == nullptr && b.m_dim[0] == 0);
-    ASSERT_EQ(b.load(dir.path("p.bmp").c_str()), 1);
-    expectPreloaded(b, "from disk");
-}
-
-// Refused files (-1) leave the image as it was (an unsupported depth changes
-// m_bits only), before anything of the claimed size is allocated; in files that
-// load (1), bytes that the file does not hold read as 0.
-TEST(BmpUntrusted, RefusedFilesLeaveTheImageAloneAndShortOnesLoadWhatTheyHold)
-{
     const BmpImage img = picture(4, 3, 24); // file rows of 12 bytes, no padding
     Bytes part = encodeBmp(img), expected(36, 0), held(size_t(2048) * 2049 * 4, 0), cut = bmp(4, 4, 24);
     part.resize(54 + 12 + 6); // the bottom file row and half the middle one
@@ -182,14 +171,7 @@ TEST(BmpUntrusted, RefusedFilesLeaveTheImageAloneAndShortOnesLoadWhatTheyHold)
     });
     palette.resize(54 + 6);
     const Bytes plain = bmp(2, 2, 24), failing(cut.begin(), cut.begin() + 20);
-    struct Case {
-        std::string what;
-        Bytes file;
-        Stream stream = Seekable;
-        int bits = 24, result = -1; // m_bits after, load's result
-        Bytes pixels = {}, palette = {};
-    };
-    std::vector<Case> cases = {{"signature", bmp(2, 2, 24, [](BmpImage& i) { i.signature = 0x4142; })},
+    cases.insert(cases.end(), {{"signature", bmp(2, 2, 24, [](BmpImage& i) { i.signature = 0x4142; })},
         {"core header", bmp(2, 2, 24, [](BmpImage& i) { i.infoHeaderSize = 12; })},
         {"palette", bmp(2, 2, 8, [](BmpImage& i) { i.coloursUsed = 0xFFFFFFFF; })},
         // The pixel buffer may take max(floor, 4 x file size) bytes.
@@ -206,7 +188,7 @@ TEST(BmpUntrusted, RefusedFilesLeaveTheImageAloneAndShortOnesLoadWhatTheyHold)
         {"offset at the end piped", withOffset(uint32_t(plain.size())), Piped, 24, 1, Bytes(12, 0)},
         {"exactly the floor", header(2048, 2048, 32), Seekable, 32, 1, Bytes(size_t(2048) * 2048 * 4, 0)},
         {"a quarter is enough", header(2048, 2049, 32, size_t(kQuarter), 0x5A), Seekable, 32, 1, std::move(held)},
-        {"cut palette", palette, Seekable, 8, 1, Bytes(4, 0), {1, 1, 1, 1, 2, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}}};
+        {"cut palette", palette, Seekable, 8, 1, Bytes(4, 0), {1, 1, 1, 1, 2, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}}});
     for (uint16_t bits : {1, 2, 4, 12, 0})
         cases.push_back({"depth " + std::to_string(bits), bmp(8, 2, bits), Seekable, bits});
     for (uint32_t c : {1u, 2u, 4u, 5u, 99u}) // run lengths, JPEG, PNG, nonsense
@@ -224,9 +206,17 @@ TEST(BmpUntrusted, RefusedFilesLeaveTheImageAloneAndShortOnesLoadWhatTheyHold)
         ASSERT_EQ(load(b, encodeBmp(kPreloaded)), 1);
         ASSERT_EQ(load(b, c.file, c.stream), c.result);
         EXPECT_EQ(b.m_bits, c.bits);
-        if (c.result < 0)
+        if (c.result < 0) {
             expectPreloaded(b, c.what);
-        else
-            EXPECT_TRUE(pixelsOf(b) == c.pixels && Bytes(b.m_palette, b.m_palette + 4 * b.m_palette_size) == c.palette);
+            continue;
+        }
+        int32_t extent[2];
+        std::memcpy(extent, c.file.data() + 18, 8);
+        EXPECT_EQ(std::vector<int>({b.m_dim[0], b.m_dim[1], b.m_dim[2], b.m_dim[3], b.m_channels}),
+            std::vector<int>({extent[0], std::abs(extent[1]), 1, 1, c.bits / 8}));
+        EXPECT_TRUE(pixelsOf(b) == c.pixels && Bytes(b.m_palette, b.m_palette + 4 * b.m_palette_size) == c.palette);
+        ASSERT_EQ(load(b, encodeBmp(kPreloaded)), 1);
+        EXPECT_TRUE(b.m_palette == nullptr && b.m_palette_size == 0); // an old palette does not linger
+        expectPreloaded(b, "reload");
     }
 }

@@ -132,16 +132,3 @@ TEST(NextPowerOfTwo, SmallestPowerNotBelow)
     for (const auto& c : cases)
         EXPECT_EQ(nextPowerOfTwo(c[0]), c[1]) << c[0];
 }
-
-TEST(Geometry, FlipOfAnExternalBufferGoesToANewOwnedOne)
-{
-    ImageBase<float> image;
-    image.m_external = true;
-    std::vector<float> mine = {1, 2, 3, 4, 5, 6};
-    image.init(3, 2, 1, 1, 1);
-    image.setData(mine.data());
-    image.flip(true, false, false, false);
-    EXPECT_FALSE(image.m_external); // the new buffer is freed by the image (ASan checks)
-    EXPECT_EQ(mine, (std::vector<float>{1, 2, 3, 4, 5, 6}));
-    EXPECT_EQ(std::vector<float>(image.m_data, image.m_data + 6), (std::vector<float>{3, 2, 1, 6, 5, 4}));
-}
