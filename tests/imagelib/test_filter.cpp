@@ -14,10 +14,8 @@ namespace {
 
 // ---- reference versions, element by element through getValue and setNext ----
 
-Image* refOutput(Image& s, int type, Image* output, int x, int y, int z, int t, int c)
+Image* refOutput(Image& s, int type, int x, int y, int z, int t, int c)
 {
-    if (output)
-        return output;
     Image* made = createImage(type);
     made->init(x, y, z, t, c);
     made->setSpacing(s.m_spacing[0], s.m_spacing[1], s.m_spacing[2], s.m_spacing[3]);
@@ -45,10 +43,10 @@ float kernelSum(const float* k, int w, bool transpose, F value)
 // interior line, columns first; a direction without interior is left alone.
 int interiorOf(int v, int h, int n) { return h > 0 && 2 * h < n ? std::clamp(v, h, n - h - 1) : v; }
 
-Image* refFilter(Image& s, int type, const float* k, int w, Image* output)
+Image* refFilter(Image& s, int type, const float* k, int w)
 {
     const int X = s.m_dim[0], Y = s.m_dim[1], h = (w - 1) / 2;
-    Image* out = refOutput(s, type, output, X, Y, s.m_dim[2], s.m_dim[3], 1);
+    Image* out = refOutput(s, type, X, Y, s.m_dim[2], s.m_dim[3], 1);
     std::vector<float> slice(size_t(X) * Y);
     RefRange range; // of the values before the border is filled
     for (int z = 0; z < s.m_dim[2]; ++z) {
@@ -74,7 +72,7 @@ Image* refGradient(Image& s, int type, const float* k, bool keep, bool hessian =
 {
     k = k ? k : kDefault2D;
     const int X = s.m_dim[0], Y = s.m_dim[1], b = keep || hessian ? 0 : 1, n = hessian ? 3 : 2;
-    Image* out = refOutput(s, type, nullptr, X - 2 * b, Y - 2 * b, s.m_dim[2], 1, n);
+    Image* out = refOutput(s, type, X - 2 * b, Y - 2 * b, s.m_dim[2], 1, n);
     RefRange range[3];
     for (int i = 0; i < out->m_image_size; i += n) {
         const Position o = positionOf(*out, i);
@@ -103,7 +101,7 @@ Image* refGradient3D(Image& s, int type, const float* k, bool keep, bool withInt
     k = k ? k : kDefault3D;
     const float lim = type == TypeChar ? 128.0f : type == TypeShort ? 32768.0f : INFINITY;
     const int X = s.m_dim[0], Y = s.m_dim[1], Z = s.m_dim[2], b = keep ? 0 : 1, n = withIntensity ? 4 : 3;
-    Image* out = refOutput(s, type, nullptr, X - 2 * b, Y - 2 * b, Z - 2 * b, 1, n);
+    Image* out = refOutput(s, type, X - 2 * b, Y - 2 * b, Z - 2 * b, 1, n);
     RefRange range;
     *exceeded = 0;
     for (int i = 0; i < out->m_image_size; i += n) {
@@ -117,13 +115,11 @@ Image* refGradient3D(Image& s, int type, const float* k, bool keep, bool withInt
                 g[1] += k[m] * v1(s, x + p, y + r, z + q);
                 g[2] += k[m] * v1(s, x + p, y + q, z + r);
             }
-        for (float& v : g) {
-            if (v < -lim || v > lim - 1) {
-                v = v < 0 ? -lim : lim - 1;
-                ++*exceeded;
-            }
-            out->setNext(v);
-            range.add(v);
+        for (float v : g) {
+            const float clamped = std::clamp(v, -lim, lim - 1);
+            *exceeded += clamped != v;
+            out->setNext(clamped);
+            range.add(clamped);
         }
         if (withIntensity)
             out->setNext(v1(s, x, y, z));
@@ -227,7 +223,7 @@ TYPED_TEST(EveryType, FilterGradientAndHessianMatchTheReferenceVersions)
             const auto kernel = randomKernel(49, seed);
             for (int w : {1, 3, 5, 7})
                 expectSame(
-                    refFilter(*image, type, kernel.data(), w, nullptr), image->filter(type, kernel.data(), w, nullptr));
+                    refFilter(*image, type, kernel.data(), w), image->filter(type, kernel.data(), w, nullptr));
             const bool once = type == kOutputTypes[(&sh - kShapes) % 5]; // one output type a shape
             for (int n = 0; n < 2; ++n)
                 for (bool keep : {false, true}) {
@@ -254,15 +250,10 @@ TYPED_TEST(EveryType, FilterGradientAndHessianMatchTheReferenceVersions)
                         }
                 }
         }
-    // A given output's own element type decides the stored values, not the type
-    // code; too small an output keeps what fits, like setNext.
+    // Too small a given output keeps what fits, like setNext.
     auto image = randomImage<T>({11, 8, 2, 1, 1}, 41);
-    ImageBase<int> expected, actual, small;
-    expected.init(11, 8, 2, 1, 1);
-    actual.init(11, 8, 2, 1, 1);
+    ImageBase<int> small;
     small.init(5, 8, 2, 1, 1);
-    EXPECT_EQ(image->filter(TypeFloat, custom, 3, &actual), &actual);
-    expectSameImage(refFilter(*image, TypeFloat, custom, 3, &expected), &actual);
     EXPECT_EQ(image->filter(TypeFloat, custom, 3, &small), &small);
     EXPECT_EQ(small.m_cursor, 80);
     // A one-channel image first has its gradient taken, kept in m_type, or in the
@@ -284,5 +275,5 @@ TEST(Filter, ZeroKernelEntriesAreSkippedSoNonFiniteValuesUnderThemDoNotSpread)
     const float k[9] = {0, 0, 0, 0, 1, 1, 0, 0, 0}; // the centre and the right neighbour
     std::unique_ptr<Image> out(image->filter(TypeFloat, k, 3, nullptr));
     EXPECT_TRUE(!std::isnan(out->getValue(1, 1, 0, 0, 0)) && std::isnan(out->getValue(3, 2, 0, 0, 0)));
-    expectSame(refFilter(*image, TypeFloat, k, 3, nullptr), out.release());
+    expectSame(refFilter(*image, TypeFloat, k, 3), out.release());
 }
