@@ -1,16 +1,10 @@
 // BMP loading: layouts the format allows, and files that lie about themselves.
-#include <imagebase>
-
+#include "imageops_support.h"
 #include "tempdir.h"
 #include "filewriters/bmpwriter.h"
 
-#include <gtest/gtest.h>
-
-#include <cstring>
 #include <functional>
-#include <sstream>
 #include <stdexcept>
-#include <vector>
 
 using namespace Lumen;
 using filewriters::BmpImage;

@@ -162,7 +162,6 @@ TEST(DerivedImages, RefusalsGiveNullWithTheirMessage)
     const std::string U = "Error: unsigned data type, cannot compute ", F = U + "filtered image!", G = U + "gradient!";
     auto image = randomImage<float>({5, 5, 1, 1, 1}, 40), typed = copyOf(*image), before = copyOf(*image);
     typed->m_type = TypeUnsignedInt;
-    ImageBase<float> empty;
     const float k[25] = {};
     Image* self = image.get();
     const std::pair<std::function<Image*()>, std::string> cases[] = {
@@ -174,16 +173,12 @@ TEST(DerivedImages, RefusalsGiveNullWithTheirMessage)
         {[&] { return image->gradient(TypeUnsignedInt, nullptr, false, nullptr); }, G},
         {[&] { return image->gradient3D(TypeUnsignedShort, nullptr, false, false, nullptr); }, G},
         {[&] { return image->hessian(TypeUnsignedChar, nullptr, nullptr); }, U + "hessian!"},
-        // No type (m_type is 0), the source as its own output (it would be
-        // overwritten while being read) or no source buffer: null and silence.
-        {[&] { return image->filter(0, k, 3, nullptr); }, ""}, {[&] { return image->hessian(0x1234, k, 0); }, ""},
-        {[&] { return image->gradient(0, nullptr, false, nullptr); }, ""},
-        {[&] { return image->gradient3D(0, nullptr, false, false, nullptr); }, ""},
+        // No type (m_type is 0) or the source as its own output (it would be
+        // overwritten while being read): null and silence.
+        {[&] { return image->filter(0, k, 3, nullptr); }, ""}, {[&] { return image->hessian(0x1234, k, nullptr); }, ""},
         {[&] { return image->filter(TypeFloat, k, 1, self); }, ""}, {[&] { return image->hessian(TypeFloat, k, self); }, ""},
         {[&] { return image->gradient(TypeFloat, nullptr, true, self); }, ""},
-        {[&] { return image->gradient3D(TypeFloat, nullptr, true, false, self); }, ""},
-        {[&] { return empty.filter(TypeFloat, k, 1, nullptr); }, ""},
-        {[&] { return empty.gradient(TypeFloat, nullptr, false, nullptr); }, ""}};
+        {[&] { return image->gradient3D(TypeFloat, nullptr, true, false, self); }, ""}};
     for (const auto& c : cases)
         EXPECT_EQ(printed([&] { EXPECT_EQ(c.first(), nullptr) << c.second; }), c.second.empty() ? "" : c.second + "\n");
     expectSameImage(before.get(), image.get());

@@ -6,7 +6,6 @@
 
 #include <array>
 #include <cmath>
-#include <functional>
 
 using namespace opstest;
 using Lumen::nextPowerOfTwo;
@@ -278,48 +277,43 @@ TEST(Geometry, RefusalsLeaveTheImageAlone)
     EXPECT_TRUE(empty.m_data == nullptr && text.empty());
 }
 
-// Each case moves element (x, y, z, t) of the source to a target position in an
-// image of new extents with the spacing components reordered; the quarter turns
-// about axes 0, 1 and 2, padding (later frames become zero) and every mirroring.
+// Each operation moves element (x, y, z, t) of the source to a target position
+// in an image of new extents, with the spacing components reordered alike: op
+// 0 .. 2 turns about that axis, op 3 pads (later frames become zero), op 4 + m
+// mirrors the axes of the bits of m.
 TYPED_TEST(EveryType, RotateFlipAndPaddingMoveEveryElementByTheRule)
 {
-    using P = Position;
     uint32_t seed = 100;
     for (const auto& sh : kShapes) {
         const int X = sh[0], Y = sh[1], Z = sh[2], T = sh[3], nx = nextPowerOfTwo(X), ny = nextPowerOfTwo(Y);
-        struct Case {
-            std::array<int, 4> extents, spacingFrom;
-            std::function<P(P)> to;
-            std::function<void(Image&)> op;
-            std::string message;
-        };
-        std::vector<Case> cases = {{{X, Z, Y, T}, {0, 2, 1, 3}, [&](P p) { return P{p.x, p.z, Y - 1 - p.y, p.t, p.c}; },
-                                       [](Image& i) { i.rotate(0); }, "Rotated image around axis 0\n"},
-            {{Z, Y, X, T}, {2, 1, 0, 3}, [&](P p) { return P{Z - 1 - p.z, p.y, p.x, p.t, p.c}; },
-                [](Image& i) { i.rotate(1); }, "Rotated image around axis 1\n"},
-            {{Y, X, Z, T}, {1, 0, 2, 3}, [&](P p) { return P{p.y, X - 1 - p.x, p.z, p.t, p.c}; },
-                [](Image& i) { i.rotate(2); }, "Rotated image around axis 2\n"},
-            {{nx, ny, Z, T}, {0, 1, 2, 3}, [](P p) { return p.t ? P{-1, 0, 0, 0, 0} : p; },
-                [](Image& i) { i.scaleToPowerOfTwo(); },
-                "Scaled to power of two, new width = " + std::to_string(nx) + ", height = " + std::to_string(ny) + "\n"}};
-        for (int m = 0; m < (Z > 4 ? 2 : 16); ++m)
-            cases.push_back({{X, Y, Z, T}, {0, 1, 2, 3}, [&, m](P p) {
-                return P{m & 1 ? X - 1 - p.x : p.x, m & 2 ? Y - 1 - p.y : p.y, m & 4 ? Z - 1 - p.z : p.z,
-                    m & 8 ? T - 1 - p.t : p.t, p.c};
-            }, [m](Image& i) { i.flip(m & 1, m & 2, m & 4, m & 8); }, ""});
-        for (const Case& c : cases) {
+        for (int op = 0, m = -4; op < (Z > 4 ? 6 : 20); ++op, ++m) {
+            const std::array<int, 3> axes = op == 0 ? std::array{0, 2, 1} : op == 1 ? std::array{2, 1, 0}
+                : op == 2                           ? std::array{1, 0, 2}
+                                                    : std::array{0, 1, 2};
             auto image = randomImage<TypeParam>(sh, ++seed);
-            ImageBase<TypeParam> expected;
-            expected.init(c.extents[0], c.extents[1], c.extents[2], c.extents[3], sh[4]);
-            std::copy(image->m_window, image->m_window + 4 * sh[4], expected.m_window);
             const float* s = image->m_spacing;
-            const auto& f = c.spacingFrom;
-            expected.setSpacing(s[f[0]], s[f[1]], s[f[2]], s[f[3]]);
-            for (int i = 0; i < image->m_image_size; ++i)
-                if (const P q = c.to(positionOf(*image, i)); q.x >= 0)
-                    expected.at(q.x, q.y, q.z, q.t, q.c) = image->m_data[i];
+            ImageBase<TypeParam> expected;
+            expected.init(op == 3 ? nx : sh[axes[0]], op == 3 ? ny : sh[axes[1]], sh[axes[2]], T, sh[4]);
+            expected.setSpacing(s[axes[0]], s[axes[1]], s[axes[2]], s[3]);
+            std::copy(image->m_window, image->m_window + 4 * sh[4], expected.m_window);
+            for (int i = 0; i < image->m_image_size; ++i) {
+                const auto [x, y, z, t, c] = positionOf(*image, i);
+                const Position q = op == 0 ? Position{x, z, Y - 1 - y, t, c}
+                    : op == 1              ? Position{Z - 1 - z, y, x, t, c}
+                    : op == 2              ? Position{y, X - 1 - x, z, t, c}
+                    : op == 3              ? Position{x, y, z, t, c}
+                    : Position{m & 1 ? X - 1 - x : x, m & 2 ? Y - 1 - y : y, m & 4 ? Z - 1 - z : z, m & 8 ? T - 1 - t : t, c};
+                if (op != 3 || t == 0)
+                    expected.at(q.x, q.y, q.z, q.t, c) = image->m_data[i];
+            }
             image->m_verbose = 1;
-            EXPECT_EQ(printed([&] { c.op(*image); }), c.message);
+            const std::string text = printed([&] {
+                op < 3 ? image->rotate(op) : op == 3 ? image->scaleToPowerOfTwo() : image->flip(m & 1, m & 2, m & 4, m & 8);
+            });
+            EXPECT_EQ(text, op < 3 ? "Rotated image around axis " + std::to_string(op) + "\n"
+                    : op == 3      ? "Scaled to power of two, new width = " + std::to_string(nx) + ", height = "
+                            + std::to_string(ny) + "\n"
+                                   : "");
             expectSameImage(&expected, image.get());
         }
     }
