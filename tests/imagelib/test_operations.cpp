@@ -118,22 +118,6 @@ TYPED_TEST(EveryType, InvertAndWindowLevelMapEveryElementThroughTheWindow)
     }
 }
 
-TYPED_TEST(EveryType, AutoWindowTakesTheWholeBuffersRangeInTheElementType)
-{
-    ImageBase<TypeParam> image, empty;
-    image.init(3, 1, 1, 2, 2);
-    const bool sign = std::is_signed_v<TypeParam>;
-    const double values[] = {5, 3, 9, 5, 4, 6, 7, sign ? 2 : 250, 8, 7, 6, 4};
-    std::copy(values, values + 12, image.m_data);
-    image.autoWindow();
-    const float lo = sign ? 2.0f : 3.0f, hi = sign ? 9.0f : 250.0f;
-    for (int c = 0; c < 2; ++c)
-        EXPECT_EQ(std::vector<float>(image.m_window + 4 * c, image.m_window + 4 * c + 4),
-            (std::vector<float>{hi - lo, (hi + lo) * 0.5f, lo, hi}));
-    empty.autoWindow(); // nothing to read, nothing to crash on
-    EXPECT_EQ(empty.m_window, nullptr);
-}
-
 // toBytes and toShorts map frame 0 through each channel's window; sliceToBytes
 // one channel of slice (slice mod Z): (e - L) * 255 / (U - L) truncated, then
 // clamped, padding not written, into a new zeroed buffer when given none.
@@ -219,9 +203,11 @@ TYPED_TEST(EveryType, SamplersBlendTheNeighbourhoodOrGiveZeroOutsideIt)
     }
 }
 
-// Weights value - lower of channel 0's window, frame 0 read as one channel,
-// float sums with z outermost; with no buffer the quotients are NaN.
-TYPED_TEST(EveryType, CenterOfMassSumsInSinglePrecision)
+// centerOfMass weights value - lower of channel 0's window, frame 0 read as one
+// channel, float sums with z outermost (no buffer: quotients by zero, NaN).
+// autoWindow sets every channel's window to the smallest and largest element of
+// the whole buffer, compared in the element type.
+TYPED_TEST(EveryType, CenterOfMassAndAutoWindowReadTheWholeBuffer)
 {
     auto image = randomImage<TypeParam>({13, 11, 5, 2, 2}, 28);
     float sw = 0, sx = 0, sy = 0, sz = 0, out[3];
@@ -231,11 +217,20 @@ TYPED_TEST(EveryType, CenterOfMassSumsInSinglePrecision)
     }
     image->centerOfMass(out);
     EXPECT_EQ(std::vector<float>(out, out + 3), std::vector<float>({sx / sw, sy / sw, sz / sw}));
-    ImageBase<TypeParam>().centerOfMass(out); // no buffer: nothing to read
+    ImageBase<TypeParam> empty;
+    empty.centerOfMass(out);
     EXPECT_TRUE(std::isnan(out[0]) && std::isnan(out[1]) && std::isnan(out[2]));
+    for (int i = 0; i < image->m_image_size; ++i) // the extremes in the last frame's last voxel alone
+        image->m_data[i] = TypeParam(i + 2 >= image->m_image_size ? (i % 2 ? 1000 : -1000) : i % 50);
+    const auto [lo, hi] = std::minmax_element(image->m_data, image->m_data + image->m_image_size);
+    const float L = float(*lo), U = float(*hi);
+    image->autoWindow();
+    empty.autoWindow(); // nothing to read, nothing to crash on
+    EXPECT_EQ(std::vector<float>(image->m_window, image->m_window + 8),
+        std::vector<float>({U - L, (U + L) * 0.5f, L, U, U - L, (U + L) * 0.5f, L, U}));
 }
 
-TYPED_TEST(EveryType, DownsampleAveragesBlocksIntoANewImageOrInPlace)
+TYPED_TEST(EveryType, DownsampleAveragesBlocksIntoANewImageOrInPlaceAndRefusesBadFactors)
 {
     const int factors[][4] = {{2, 2, 1, 1}, {3, 1, 1, 1}, {1, 2, 3, 1}, {2, 1, 1, 2}, {1, 1, 1, 1}, {5, 3, 1, 1},
         {8, 1, 1, 1}, {2, 2, 1, 2}};
@@ -256,13 +251,9 @@ TYPED_TEST(EveryType, DownsampleAveragesBlocksIntoANewImageOrInPlace)
             std::copy(before->m_window, before->m_window + 4 * sh[4], expected->m_window); // in place keeps it
             expectSameImage(expected.get(), image.get());
         }
-}
-
-// Bad factors, other axes and images without a buffer: nothing changes, nothing is printed.
-TEST(Geometry, RefusalsLeaveTheImageAlone)
-{
-    auto image = randomImage<float>({4, 4, 1, 1, 1}, 3), before = copyOf(*image);
-    ImageBase<float> empty;
+    // Bad factors, other axes and images without a buffer: nothing changes, nothing is printed.
+    auto image = randomImage<TypeParam>({4, 4, 1, 1, 1}, 3), before = copyOf(*image);
+    ImageBase<TypeParam> empty;
     image->m_verbose = 1;
     const std::string text = printed([&] {
         for (const auto& [fx, fy, fz, ft] : {std::array{0, 1, 1, 1}, {1, 0, 1, 1}, {1, 1, -1, 1}, {2, 2, 1, 0}})
