@@ -66,17 +66,16 @@ Bytes pixelsOf(const Bitmap& b) { return b.getData() ? Bytes(b.getData(), b.getD
 
 // A bitmap already holding a 3 x 2 picture, to see that refusals leave it alone.
 const BmpImage kPreloaded = picture(3, 2, 24);
-void expectPreloaded(const Bitmap& b, const std::string& what)
+void expectPreloaded(const Bitmap& b)
 {
-    EXPECT_EQ(std::vector<int>({b.m_dim[0], b.m_dim[1], b.m_channels}), std::vector<int>({3, 2, 3})) << what;
-    EXPECT_EQ(pixelsOf(b), kPreloaded.pixels) << what;
+    EXPECT_TRUE(b.m_dim[0] == 3 && b.m_dim[1] == 2 && b.m_channels == 3 && pixelsOf(b) == kPreloaded.pixels
+        && b.m_palette == nullptr && b.m_palette_size == 0);
 }
 
 // A header claiming width x height and nothing else, cut or padded with `fill` to `size` bytes.
 Bytes header(int32_t width, int32_t height, uint16_t bits, size_t size = 54, uint8_t fill = 0)
 {
-    Bytes file = bmp(width, 0, bits);
-    file.resize(54);
+    Bytes file = bmp(width, 0, bits); // 54 bytes: no pixel rows, no palette
     file.resize(size, fill);
     std::memcpy(file.data() + 22, &height, 4);
     return file;
@@ -200,17 +199,14 @@ TEST(BmpFiles, LoadByTheRulesOrAreRefusedLeavingTheImageAlone)
         ASSERT_EQ(load(b, encodeBmp(kPreloaded)), 1);
         ASSERT_EQ(load(b, c.file, c.stream), c.result);
         EXPECT_EQ(b.m_bits, c.bits);
-        if (c.result < 0) {
-            expectPreloaded(b, c.what);
-            continue;
+        if (c.result > 0) {
+            int32_t extent[2];
+            std::memcpy(extent, c.file.data() + 18, 8);
+            EXPECT_EQ(std::vector<int>({b.m_dim[0], b.m_dim[1], b.m_dim[2], b.m_dim[3], b.m_channels}),
+                std::vector<int>({extent[0], std::abs(extent[1]), 1, 1, c.bits / 8}));
+            EXPECT_TRUE(pixelsOf(b) == c.pixels && Bytes(b.m_palette, b.m_palette + 4 * b.m_palette_size) == c.palette);
+            ASSERT_EQ(load(b, encodeBmp(kPreloaded)), 1); // replaces everything, the palette too
         }
-        int32_t extent[2];
-        std::memcpy(extent, c.file.data() + 18, 8);
-        EXPECT_EQ(std::vector<int>({b.m_dim[0], b.m_dim[1], b.m_dim[2], b.m_dim[3], b.m_channels}),
-            std::vector<int>({extent[0], std::abs(extent[1]), 1, 1, c.bits / 8}));
-        EXPECT_TRUE(pixelsOf(b) == c.pixels && Bytes(b.m_palette, b.m_palette + 4 * b.m_palette_size) == c.palette);
-        ASSERT_EQ(load(b, encodeBmp(kPreloaded)), 1);
-        EXPECT_TRUE(b.m_palette == nullptr && b.m_palette_size == 0); // an old palette does not linger
-        expectPreloaded(b, "reload");
+        expectPreloaded(b);
     }
 }
