@@ -100,19 +100,6 @@ std::unique_ptr<ImageBase<T>> randomImage(const int (&sh)[5], uint32_t seed)
     return image;
 }
 
-// A deep copy made through the public interface.
-template <class T>
-std::unique_ptr<ImageBase<T>> copyOf(const ImageBase<T>& s)
-{
-    auto image = std::make_unique<ImageBase<T>>();
-    image->init(s.m_dim[0], s.m_dim[1], s.m_dim[2], s.m_dim[3], s.m_channels);
-    image->m_verbose = s.m_verbose;
-    std::copy(s.m_data, s.m_data + s.m_image_size, image->m_data);
-    std::copy(s.m_spacing, s.m_spacing + 4, image->m_spacing);
-    std::copy(s.m_window, s.m_window + 4 * s.m_channels, image->m_window);
-    return image;
-}
-
 // The position of element i: x, y, z, t and channel.
 struct Position { int x, y, z, t, c; };
 inline Position positionOf(const Image& s, int i)

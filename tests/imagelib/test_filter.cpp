@@ -166,7 +166,8 @@ void expectSame(Image* expected, Image* actual)
 TEST(DerivedImages, RefusalsGiveNullWithTheirMessage)
 {
     const std::string U = "Error: unsigned data type, cannot compute ", F = U + "filtered image!", G = U + "gradient!";
-    auto image = randomImage<float>({5, 5, 1, 1, 1}, 40), typed = copyOf(*image), before = copyOf(*image);
+    auto image = randomImage<float>({5, 5, 1, 1, 1}, 40), typed = randomImage<float>({5, 5, 1, 1, 1}, 40),
+         before = randomImage<float>({5, 5, 1, 1, 1}, 40);
     typed->m_type = TypeUnsignedInt;
     const float k[25] = {};
     Image* self = image.get();

@@ -91,16 +91,21 @@ std::unique_ptr<ImageBase<T>> refDownsample(ImageBase<T>& s, const int* f)
 TYPED_TEST(EveryType, InvertAndWindowLevelMapEveryElementThroughTheWindow)
 {
     using T = TypeParam;
-    for (const auto& [lo, hi] : {std::pair{-20.5f, 100.25f}, {-2e9f, 2e9f}}) {
-        auto image = randomImage<T>({7, 3, 2, 2, 3}, 31);
+    for (const auto& window : {std::pair{-20.5f, 100.25f}, {-2e9f, 2e9f}}) {
+        const float lo = window.first, hi = window.second;
         const float windows[3][2] = {{lo, hi}, {2.0f, 3.25f}, {-1000.0f, 0.0f}};
-        for (int c = 0; c < 3; ++c)
-            image->setWindowRange(windows[c][0], windows[c][1], c);
-        image->setValue(lo, 0, 0, 0, 0, 0);
-        image->setValue(hi, 0, 0, 0, 0, 1);
+        const auto make = [&] {
+            auto image = randomImage<T>({7, 3, 2, 2, 3}, 31);
+            for (int c = 0; c < 3; ++c)
+                image->setWindowRange(windows[c][0], windows[c][1], c);
+            image->setValue(lo, 0, 0, 0, 0, 0);
+            image->setValue(hi, 0, 0, 0, 0, 1);
+            return image;
+        };
+        const auto image = make();
         const T lower = image->m_data[0], upper = image->m_data[1];
         for (int op = 0; op < 3; ++op) { // invert, window level from the lower bound, from the upper
-            auto work = copyOf(*image), expected = copyOf(*image);
+            auto work = make(), expected = make();
             for (int i = 0; i < image->m_image_size; ++i) {
                 const float f = float(image->m_data[i]);
                 const T e = f < lo ? lower : f > hi ? upper : image->m_data[i];
@@ -238,7 +243,7 @@ TYPED_TEST(EveryType, DownsampleAveragesBlocksIntoANewImageOrInPlaceAndRefusesBa
             if (sh[2] > 4 && f[0] != 2)
                 continue; // the shape for the block turns: one factor is enough
             auto image = randomImage<TypeParam>(sh, ++seed);
-            auto expected = refDownsample(*image, f), before = copyOf(*image);
+            auto expected = refDownsample(*image, f), before = randomImage<TypeParam>(sh, seed);
             std::unique_ptr<Image> made(image->downsample(f[0], f[1], f[2], f[3], true));
             expectSameImage(before.get(), image.get()); // the source is left alone
             expectSameImage(expected.get(), made.get());
@@ -250,7 +255,7 @@ TYPED_TEST(EveryType, DownsampleAveragesBlocksIntoANewImageOrInPlaceAndRefusesBa
             expectSameImage(expected.get(), image.get());
         }
     // Bad factors, other axes and images without a buffer: nothing changes, nothing is printed.
-    auto image = randomImage<TypeParam>({4, 4, 1, 1, 1}, 3), before = copyOf(*image);
+    auto image = randomImage<TypeParam>({4, 4, 1, 1, 1}, 3), before = randomImage<TypeParam>({4, 4, 1, 1, 1}, 3);
     ImageBase<TypeParam> empty;
     image->m_verbose = 1;
     const std::string text = printed([&] {
