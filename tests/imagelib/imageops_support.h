@@ -9,8 +9,13 @@
 #include <algorithm>
 #include <cstring>
 #include <iostream>
+#include <iterator>
+#include <limits>
+#include <memory>
 #include <random>
+#include <sstream>
 #include <tuple>
+#include <vector>
 
 namespace opstest {
 
@@ -35,12 +40,7 @@ std::string printed(F&& f)
     return text.str();
 }
 
-inline uint32_t bitsOf(float v)
-{
-    uint32_t u;
-    std::memcpy(&u, &v, 4);
-    return u;
-}
+inline uint32_t bitsOf(float v) { uint32_t u; std::memcpy(&u, &v, 4); return u; }
 
 // The element bytes of an image of any of the eight types.
 inline std::vector<unsigned char> rawBytes(Image* s)
@@ -84,7 +84,6 @@ std::unique_ptr<ImageBase<T>> randomImage(const int (&sh)[5], uint32_t seed)
 {
     auto image = std::make_unique<ImageBase<T>>();
     image->init(sh[0], sh[1], sh[2], sh[3], sh[4]);
-    image->m_verbose = 0;
     std::mt19937 rng(seed);
     const bool small = sizeof(T) <= 2 && !std::is_floating_point_v<T>;
     std::uniform_int_distribution<int64_t> whole(small ? int64_t(std::numeric_limits<T>::min()) : -100000,

@@ -33,16 +33,17 @@ Bytes bmp(int width, int height, uint16_t bits, const std::function<void(BmpImag
 // A stream that cannot seek, like a pipe (the loader cannot learn its length),
 // and that may fail while reading, like a disk error; `mask` sets which
 // failures throw.
-struct Pipe : std::streambuf, std::istream {
+using Buffer = std::streambuf;
+struct Pipe : Buffer, std::istream {
     Pipe(const Bytes& bytes, bool failing, std::ios::iostate mask) : std::istream(this), failing(failing)
     {
         char* data = reinterpret_cast<char*>(const_cast<uint8_t*>(bytes.data())); // only ever read
         setg(data, data, data + bytes.size());
         exceptions(mask);
     }
-    std::streambuf::int_type underflow() override
+    Buffer::int_type underflow() override
     {
-        return failing ? throw std::runtime_error("read error") : std::streambuf::traits_type::eof();
+        return failing ? throw std::runtime_error("read error") : Buffer::traits_type::eof();
     }
     bool failing;
 };
@@ -185,12 +186,13 @@ TEST(BmpFiles, LoadByTheRulesOrAreRefusedLeavingTheImageAlone)
     for (uint16_t bits : {1, 2, 4, 12, 0})
         cases.push_back({"depth " + std::to_string(bits), bmp(8, 2, bits), Seekable, bits});
     for (uint32_t c : {1u, 2u, 4u, 5u, 99u}) // run lengths, JPEG, PNG, nonsense
-        cases.push_back({"compression " + std::to_string(c), bmp(4, 4, c == 2 ? 4 : 8, [c](BmpImage& i) { i.compression = c; })});
+        cases.push_back(
+            {"compression " + std::to_string(c), bmp(4, 4, c == 2 ? 4 : 8, [c](BmpImage& i) { i.compression = c; })});
     for (size_t n : {0, 2, 20, 53})
         cases.push_back({"cut to " + std::to_string(n), Bytes(plain.begin(), plain.begin() + n)});
     // Extents whose element count does not fit 32 bits, claimed in a header alone.
-    const int32_t huge[][3] = {{65536, 65536, 8}, {40000, 40000, 24}, {1 << 30, 2, 8}, {2, INT32_MIN, 24},
-        {-4, 4, 24}, {INT32_MAX, 1, 16}, {INT32_MAX, 0, 24}, {INT32_MAX, INT32_MAX, 255}, {INT32_MAX, -INT32_MAX, 65535}};
+    const int32_t huge[][3] = {{65536, 65536, 8}, {40000, 40000, 24}, {1 << 30, 2, 8}, {2, INT32_MIN, 24}, {-4, 4, 24},
+        {INT32_MAX, 1, 16}, {INT32_MAX, 0, 24}, {INT32_MAX, INT32_MAX, 255}, {INT32_MAX, -INT32_MAX, 65535}};
     for (const auto& [w, h, bits] : huge)
         cases.push_back({std::to_string(w) + "x" + std::to_string(h), header(w, h, uint16_t(bits))});
     for (const Case& c : cases) {

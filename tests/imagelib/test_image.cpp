@@ -42,28 +42,27 @@ TYPED_TEST(EveryType, InitLaysOutAZeroedAlignedBufferChannelFastestAndAccessFoll
     image.setLast(9);
     for (int i = 0; i < 144; ++i)
         ASSERT_EQ(image.m_data[i], T(i == 143 ? 7 : i % 100)) << i;
-    Bitmap empty;
-    EXPECT_FALSE(empty.getNext(v) || empty.setNext(1.0f));
     // swapBytes reverses the bytes of each element; without a buffer it does nothing.
     auto swapped = rawBytes(&image);
     for (size_t i = 0; i < swapped.size(); i += sizeof(T))
         std::reverse(swapped.begin() + i, swapped.begin() + i + sizeof(T));
     image.swapBytes();
-    empty.swapBytes();
+    ImageBase<T>().swapBytes();
     EXPECT_EQ(rawBytes(&image), swapped);
     // Extents that cannot be held leave the image empty; the old buffer is freed (ASan checks).
     const int cases[][6] = {{0, 8, 1, 1, 1, 0}, {8, 0, 1, 1, 1, 0}, {8, 8, 0, 1, 1, 0}, {8, 8, 1, 0, 1, 0},
         {8, 8, 1, 1, 0, 0}, {65536, 65536, 1, 1, 1, 1}, {-3, 4, 1, 1, 1, 1}, {4, 4, 1, 1, -1, 1}}; // 1: refused
     for (const auto& e : cases) {
         image.init(8, 8, 1, 1, 2);
-        EXPECT_EQ(printed([&] { image.init(e[0], e[1], e[2], e[3], e[4]); }), e[5] ? "Error while initializing!\n" : "");
+        EXPECT_EQ(
+            printed([&] { image.init(e[0], e[1], e[2], e[3], e[4]); }), e[5] ? "Error while initializing!\n" : "");
         EXPECT_TRUE(image.m_image_size == 0 && image.m_data == nullptr && image.m_dim[0] == (e[5] ? 0 : e[0])) << e[0];
         EXPECT_EQ(image.m_window == nullptr, e[4] <= 0 || e[5]) << e[0];
     }
 }
 
 
-TEST(ImageLayout, BuffersAreReleasedClearedAdoptedAndExternalOnesLeftAlone)
+TEST(ImageLayout, BuffersAreReleasedClearedAdoptedExternalOrReadFromRawFiles)
 {
     ImageBase<float> image, external; // external's destructor must not free static storage (ASan would report it)
     image.init(3, 3, 1, 1, 2);
@@ -91,6 +90,26 @@ TEST(ImageLayout, BuffersAreReleasedClearedAdoptedAndExternalOnesLeftAlone)
     EXPECT_FALSE(external.m_external);
     EXPECT_EQ(std::vector<float>(storage, storage + 4), (std::vector<float>{1, 2, 3, 4}));
     EXPECT_EQ(std::vector<float>(external.m_data, external.m_data + 4), (std::vector<float>{2, 1, 4, 3}));
+    // Raw files: the elements in machine order without a header; a short file loads what it holds.
+    TempDir dir;
+    const std::string a = dir.path("a.raw"), cut = dir.path("short.raw");
+    auto saved = randomImage<short>({3, 2, 2, 2, 2}, 6), loaded = randomImage<short>({3, 2, 2, 2, 2}, 7);
+    ASSERT_EQ(saved->saveRaw(a.c_str()), 0);
+    std::ifstream file(a, std::ios::binary);
+    EXPECT_EQ(std::vector<unsigned char>(std::istreambuf_iterator<char>(file), {}), rawBytes(saved.get()));
+    ASSERT_EQ(loaded->loadRaw(a.c_str()), 0);
+    expectSameImage(saved.get(), loaded.get());
+    // One row in the file: the second row keeps its contents, still success.
+    std::ofstream(cut, std::ios::binary).write("\x01\x02\x03\x04", 4);
+    ImageBase<unsigned char> bytes;
+    bytes.init(4, 2, 1, 1, 1);
+    std::fill(bytes.m_data, bytes.m_data + 8, 100);
+    EXPECT_EQ(std::vector<int>({bytes.loadRaw(dir.path("missing.raw").c_str()), bytes.loadRaw(cut.c_str()),
+                  bytes.saveRaw((dir.path("no-such-dir") + "/x.raw").c_str())}),
+        std::vector<int>({1, 0, 1}));
+    EXPECT_EQ(std::vector<int>(bytes.m_data, bytes.m_data + 8), (std::vector<int>{1, 2, 3, 4, 100, 100, 100, 100}));
+    bytes.releaseData();
+    EXPECT_EQ(bytes.loadRaw(cut.c_str()) + bytes.saveRaw(dir.path("out.raw").c_str()), 2); // no buffer
 }
 
 TEST(Conversion, StoringTruncatesAndKeepsTheLowBits)
@@ -131,40 +150,3 @@ TEST(Conversion, StoringTruncatesAndKeepsTheLowBits)
     }
     EXPECT_TRUE(createImage(0x1407) == nullptr && createImage(0) == nullptr);
 }
-
-TEST(RawFiles, ElementsInMachineOrderWithoutHeaderAndShortFilesLoadWhatTheyHold)
-{
-    TempDir dir;
-    const std::string a = dir.path("a.raw"), cut = dir.path("short.raw");
-    auto saved = randomImage<short>({3, 2, 2, 2, 2}, 6), loaded = randomImage<short>({3, 2, 2, 2, 2}, 7);
-    ASSERT_EQ(saved->saveRaw(a.c_str()), 0);
-    std::ifstream file(a, std::ios::binary);
-    EXPECT_EQ(std::vector<unsigned char>(std::istreambuf_iterator<char>(file), {}), rawBytes(saved.get()));
-    ASSERT_EQ(loaded->loadRaw(a.c_str()), 0);
-    expectSameImage(saved.get(), loaded.get());
-    // One row in the file: the second row keeps its contents, still success.
-    std::ofstream(cut, std::ios::binary).write("\x01\x02\x03\x04", 4);
-    ImageBase<unsigned char> image;
-    image.init(4, 2, 1, 1, 1);
-    std::fill(image.m_data, image.m_data + 8, 100);
-    EXPECT_EQ(std::vector<int>({image.loadRaw(dir.path("missing.raw").c_str()), image.loadRaw(cut.c_str()),
-                  image.saveRaw((dir.path("no-such-dir") + "/x.raw").c_str())}),
-        std::vector<int>({1, 0, 1}));
-    EXPECT_EQ(std::vector<int>(image.m_data, image.m_data + 8), (std::vector<int>{1, 2, 3, 4, 100, 100, 100, 100}));
-    image.releaseData();
-    EXPECT_EQ(image.loadRaw(cut.c_str()) + image.saveRaw(dir.path("out.raw").c_str()), 2); // no buffer
-}
-
-#ifndef NDEBUG
-// at checks both ends of the buffer; a trilinear sample all eight neighbours.
-TEST(CheckedBuildDeathTest, AtAndLinearSamplesAssertTheirBounds)
-{
-    ImageBase<float> image;
-    image.init(2, 2, 1, 1, 1); // one slice: no z neighbour
-    float out = 0.0f;
-    EXPECT_DEATH(image.at(2, 1, 0, 0, 0), "t\\*m_frame_size < m_image_size.*imagelib/include/imagebase");
-    EXPECT_DEATH(image.at(-1, 0, 0, 0, 0), "t\\*m_frame_size >= m_data.*imagelib/include/imagebase");
-    EXPECT_DEATH(image.getVoxelLinear(&out, 0.5f, 0.5f, 0.0f), "\\(zz < m_dim\\[2\\]-1\\).*imagelib/include/imagebase");
-    image.at(1, 1, 0, 0, 0) = 3.0f; // the last element is fine
-}
-#endif
