@@ -90,9 +90,9 @@ std::unique_ptr<ImageBase<T>> randomImage(const int (&sh)[5], uint32_t seed)
         small ? int64_t(std::numeric_limits<T>::max()) : 100000);
     std::uniform_real_distribution<double> real(-3000, 3000);
     for (int i = 0; i < image->m_image_size; ++i)
-        image->m_data[i] = std::is_floating_point_v<T> ? T(real(rng))
-            : small && rng() % 8 == 0                  ? (rng() % 2 ? whole.min() : whole.max())
-                                                       : T(whole(rng));
+        image->m_data[i] = std::is_floating_point_v<T>
+            ? T(real(rng))
+            : T(small && rng() % 8 == 0 ? (rng() % 2 ? whole.min() : whole.max()) : whole(rng));
     image->setSpacing(0.5f, 1.5f, 2.0f, 3.0f);
     for (int k = 0; k < sh[4]; ++k)
         image->setWindowRange(-50.0f - float(k), 200.0f + float(k), k);

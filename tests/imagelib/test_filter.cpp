@@ -184,7 +184,7 @@ TEST(DerivedImages, RefusalsGiveNullWithTheirMessage)
         EXPECT_EQ(printed([&] { EXPECT_EQ(c.first(), nullptr) << c.second; }), c.second.empty() ? "" : c.second + "\n");
 }
 
-TEST(Filter, WindowsOutsideTheContractGiveZerosAndZeroEntriesAreSkipped)
+TEST(Filter, WindowsOutsideTheContractZeroEntriesAndBorders)
 {
     // A negative window reaches no neighbour; one wider than the image has no
     // interior, so not one of its w * w kernel entries is read, no int overflows
@@ -210,6 +210,15 @@ TEST(Filter, WindowsOutsideTheContractGiveZerosAndZeroEntriesAreSkipped)
     std::unique_ptr<Image> out(image->filter(TypeFloat, k, 3, nullptr));
     EXPECT_TRUE(!std::isnan(out->getValue(1, 1, 0, 0, 0)) && std::isnan(out->getValue(3, 2, 0, 0, 0)));
     expectSame(refFilter(*image, TypeFloat, k, 3), out.release());
+    // extendBorder alone: directions without interior are left alone (a filter output there is all zero).
+    for (const auto& [X, Y, b] : {std::array{7, 6, 2}, {4, 9, 2}, {9, 4, 2}, {5, 5, 1}, {5, 5, 0}, {0, 0, 1}}) {
+        auto border = randomImage<int>({X, Y, 2, 1, 1}, 48), before = randomImage<int>({X, Y, 2, 1, 1}, 48);
+        border->extendBorder(b);
+        for (int i = 0; i < border->m_image_size; ++i) {
+            const Position p = positionOf(*border, i);
+            ASSERT_EQ(border->m_data[i], before->at(interiorOf(p.x, b, X), interiorOf(p.y, b, Y), p.z, 0, 0)) << i;
+        }
+    }
 }
 
 TYPED_TEST(EveryType, FilterGradientAndHessianMatchTheReferenceVersions)
