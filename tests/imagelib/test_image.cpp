@@ -112,6 +112,21 @@ TEST(ImageLayout, BuffersAreReleasedClearedAdoptedExternalOrReadFromRawFiles)
     EXPECT_EQ(bytes.loadRaw(cut.c_str()) + bytes.saveRaw(dir.path("out.raw").c_str()), 2); // no buffer
 }
 
+#ifndef NDEBUG
+// Checked builds stop at the first element outside the buffer, at either end,
+// and at a linear sample without all its neighbours (one slice: no z one).
+TEST(CheckedBuildDeathTest, AccessOutsideTheBufferAsserts)
+{
+    ImageBase<float> image;
+    image.init(2, 2, 1, 1, 1);
+    image.at(1, 1, 0, 0, 0) = 3.0f;
+    float out = 0.0f;
+    EXPECT_DEATH(image.at(2, 1, 0, 0, 0), "< m_image_size.*imagebase");
+    EXPECT_DEATH(image.at(-1, 0, 0, 0, 0), ">= m_data.*imagebase");
+    EXPECT_DEATH(image.getVoxelLinear(&out, 0.5f, 0.5f, 0.0f), "zz < m_dim\\[2\\]-1.*imagebase");
+}
+#endif
+
 TEST(Conversion, StoringTruncatesAndKeepsTheLowBits)
 {
     const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
