@@ -1,12 +1,14 @@
-// Helpers for the importer tests: 3DS files built chunk by chunk, and an
-// L3DS that exposes its reader internals.
+// Helpers of the importer tests: 3DS files built chunk by chunk, meshes built
+// as the reader must build them, bit-for-bit comparison, and an L3DS whose
+// reader is in reach.
 #pragma once
 
 #include <filewriters/chunkwriter.h>
 #include <l3ds.h>
 
+#include <gtest/gtest.h>
+
 #include <array>
-#include <cmath>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -19,21 +21,18 @@ using filewriters::Bytes;
 using filewriters::ChunkWriter;
 using Section = std::function<void(ChunkWriter&)>;
 
-// A whole file: 0x4D4D { 0x3D3D { editor } after }, then `pad` zero bytes
-// outside the root chunk, so that the last value of the root chunk can be
-// read (the reader never consumes the last byte of a file).
+// 0x4D4D { 0x3D3D { editor } after }, then `pad` zero bytes: the reader never
+// consumes a file's last byte, so the root's last value needs them.
 inline Bytes scene(const Section& editor, const Section& after = {}, size_t pad = 4)
 {
     ChunkWriter w;
-    w.begin(0x4D4D);
-    w.begin(0x3D3D);
+    w.begin(0x4D4D).begin(0x3D3D);
     if (editor)
         editor(w);
     w.end();
     if (after)
         after(w);
-    w.end();
-    Bytes bytes = w.bytes();
+    Bytes bytes = w.end().bytes();
     bytes.insert(bytes.end(), pad, 0);
     return bytes;
 }
@@ -43,9 +42,9 @@ struct MeshSpec {
     std::vector<std::array<float, 3>> vertices;
     std::vector<std::array<float, 2>> uvs;
     std::vector<std::array<uint16_t, 3>> faces;
-    std::vector<uint32_t> groups;  // written as 0x4150 when not empty
+    std::vector<uint32_t> groups;  // 0x4150 when not empty
     std::vector<std::pair<std::string, std::vector<uint16_t>>> materialGroups;
-    const float* matrix = nullptr;  // 12 floats, written as 0x4160 when set
+    std::vector<float> matrix;  // 0x4160 when not empty (12 floats)
 };
 
 inline void vertexList(ChunkWriter& w, const std::vector<std::array<float, 3>>& vertices)
@@ -84,147 +83,98 @@ inline void faceList(ChunkWriter& w, const MeshSpec& m)
     w.end();
 }
 
-// 0x4000 { name, 0x4100 { 0x4110, 0x4140, 0x4160, 0x4120 } }
+// 0x4000 { name, 0x4100 { 0x4110, 0x4140, 0x4160, 0x4120 } }, lists when not empty.
 inline void meshObject(ChunkWriter& w, const MeshSpec& m)
 {
-    w.begin(0x4000).str(m.name);
-    w.begin(0x4100);
+    w.begin(0x4000).str(m.name).begin(0x4100);
     if (!m.vertices.empty())
         vertexList(w, m.vertices);
     if (!m.uvs.empty())
         uvList(w, m.uvs);
-    if (m.matrix) {
+    if (!m.matrix.empty()) {
         w.begin(0x4160);
-        for (int i = 0; i < 12; ++i)
-            w.f32(m.matrix[i]);
+        for (float f : m.matrix)
+            w.f32(f);
         w.end();
     }
     if (!m.faces.empty())
         faceList(w, m);
-    w.end();
-    w.end();
+    w.end().end();
 }
 
-// 0xAFFF { 0xA000 name, extra sub-chunks }
+inline Bytes meshes(const std::vector<MeshSpec>& list)
+{
+    return scene([&](ChunkWriter& w) {
+        for (const MeshSpec& m : list)
+            meshObject(w, m);
+    });
+}
+
+// 0xAFFF { 0xA000 name, extra }
 inline void material(ChunkWriter& w, const std::string& name, const Section& extra = {})
 {
-    w.begin(0xAFFF);
-    w.begin(0xA000).str(name).end();
+    w.begin(0xAFFF).begin(0xA000).str(name).end();
     if (extra)
         extra(w);
     w.end();
 }
 
-// A unit cube: 8 corners, 12 faces (two per side, counter-clockwise seen
-// from outside). Side s holds faces 2s and 2s + 1.
-inline MeshSpec cube()
+// A unit cube: side s (-z, +z, -y, +y, -x, +x) holds faces 2s and 2s + 1,
+// counter-clockwise seen from outside.
+inline MeshSpec cube(const std::string& name = "Cube")
 {
     MeshSpec m;
-    m.name = "Cube";
-    m.vertices = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0},
-                  {0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0, 1, 1}};
-    m.faces = {
-        {0, 2, 1}, {0, 3, 2},  // z = 0, normal -z
-        {4, 5, 6}, {4, 6, 7},  // z = 1, +z
-        {0, 1, 5}, {0, 5, 4},  // y = 0, -y
-        {3, 7, 6}, {3, 6, 2},  // y = 1, +y
-        {0, 4, 7}, {0, 7, 3},  // x = 0, -x
-        {1, 2, 6}, {1, 6, 5},  // x = 1, +x
-    };
+    m.name = name;
+    m.vertices = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0, 1, 1}};
+    m.faces = {{0, 2, 1}, {0, 3, 2}, {4, 5, 6}, {4, 6, 7}, {0, 1, 5}, {0, 5, 4},
+               {3, 7, 6}, {3, 6, 2}, {0, 4, 7}, {0, 7, 3}, {1, 2, 6}, {1, 6, 5}};
     return m;
 }
 
-// Hostile files: small files whose counts claim far more than they hold, or
-// whose chunks make a naive reader repeat work.
-
-// `objects` objects, each a 0x4110 and a 0x4120 claiming 65,535 entries
-// with no data of their own.
-inline Bytes claimingObjects(int objects)
+// A cols x rows grid with texture coordinates, in `bands` smoothing groups by
+// rows: the vertices along the seams are split.
+inline MeshSpec grid(const std::string& name, int cols, int rows, int bands)
 {
-    return scene([&](ChunkWriter& w) {
-        for (int i = 0; i < objects; ++i) {
-            w.begin(0x4000).str("").begin(0x4100);
-            w.begin(0x4110).u16(0xFFFF).end();
-            w.begin(0x4120).u16(0xFFFF).end();
-            w.end().end();
+    MeshSpec m;
+    m.name = name;
+    for (int y = 0; y < rows; ++y)
+        for (int x = 0; x < cols; ++x) {
+            m.vertices.push_back({float(x), float(y), float((x * y) % 3)});
+            m.uvs.push_back({float(x) / float(cols), float(y) / float(rows)});
         }
-    });
+    for (int y = 0; y + 1 < rows; ++y)
+        for (int x = 0; x + 1 < cols; ++x) {
+            const uint16_t i = uint16_t(y * cols + x);
+            m.faces.push_back({i, uint16_t(i + 1), uint16_t(i + cols + 1)});
+            m.faces.push_back({i, uint16_t(i + cols + 1), uint16_t(i + cols)});
+            m.groups.insert(m.groups.end(), 2, 1u << (y * bands / (rows - 1)));
+        }
+    return m;
 }
 
-// `count` empty 0xAFFF blocks of 6 bytes.
-inline Bytes emptyMaterials(int count)
+// The mesh as the reader must build it from `spec`, before post-processing:
+// positions with w = 1, texture coordinates up to the vertex count, the 12
+// matrix values in rows 0..3 of columns 0..2, smoothing group 1 by default.
+inline LMesh meshFrom(const MeshSpec& spec)
 {
-    return scene([&](ChunkWriter& w) {
-        for (int i = 0; i < count; ++i)
-            w.begin(0xAFFF).end();
-    });
-}
-
-// `meshes` empty meshes with empty names, then `nodes` keyframer nodes named
-// "x", which no mesh is.
-inline Bytes unmatchedNodes(int meshes, int nodes)
-{
-    return scene(
-        [&](ChunkWriter& w) {
-            for (int i = 0; i < meshes; ++i)
-                w.begin(0x4000).str("").begin(0x4100).end().end();
-        },
-        [&](ChunkWriter& w) {
-            w.begin(0xB000);
-            for (int i = 0; i < nodes; ++i)
-                w.begin(0xB002).begin(0xB010).str("x").end().end();
-            w.end();
-        });
-}
-
-// `materials` empty material blocks, then one face list whose `groups`
-// material groups all name "x", which no material is.
-inline Bytes unmatchedGroups(int materials, int groups)
-{
-    return scene([&](ChunkWriter& w) {
-        for (int i = 0; i < materials; ++i)
-            w.begin(0xAFFF).end();
-        w.begin(0x4000).str("").begin(0x4100).begin(0x4120).u16(0);
-        for (int i = 0; i < groups; ++i)
-            w.begin(0x4130).str("x").end();
-        w.end().end().end();
-    });
-}
-
-// One face list of 65,535 faces, then `chunks` six-byte 0x4150 chunks, each
-// of which reads a smoothing group for every face.
-inline Bytes repeatedSmoothing(int chunks)
-{
-    return scene([&](ChunkWriter& w) {
-        w.begin(0x4000).str("").begin(0x4100).begin(0x4120).u16(0xFFFF);
-        for (int i = 0; i < 0xFFFF; ++i)
-            w.u16(0).u16(1).u16(2).u16(0);
-        for (int i = 0; i < chunks; ++i)
-            w.begin(0x4150).end();
-        w.end().end().end();
-    });
-}
-
-// One mesh of `chunks` vertex lists claiming 65,535 vertices each.
-inline Bytes repeatedVertexLists(int chunks)
-{
-    return scene([&](ChunkWriter& w) {
-        w.begin(0x4000).str("").begin(0x4100);
-        for (int i = 0; i < chunks; ++i)
-            w.begin(0x4110).u16(0xFFFF).end();
-        w.end().end();
-    });
-}
-
-// `objects` objects whose mesh chunk begins inside the object but claims to
-// run to the end of the data: the walk of each mesh covers all the objects
-// after it.
-inline Bytes overlappingMeshes(int objects)
-{
-    return scene([&](ChunkWriter& w) {
-        for (int i = 0; i < objects; ++i)
-            w.header(0x4000, 13).str("").header(0x4100, 0x7FFFFFFF);
-    });
+    LMesh m;
+    m.SetName(spec.name);
+    m.SetVertexArraySize(uint32_t(spec.vertices.size()));
+    for (size_t i = 0; i < spec.vertices.size(); ++i)
+        m.vertices[i] = {spec.vertices[i][0], spec.vertices[i][1], spec.vertices[i][2], 1.0f};
+    for (size_t i = 0; i < spec.uvs.size() && i < spec.vertices.size(); ++i)
+        m.texCoords[i] = {spec.uvs[i][0], spec.uvs[i][1]};
+    for (size_t i = 0; i < spec.matrix.size(); ++i)
+        m.matrix.m[4 * (i / 3) + i % 3] = spec.matrix[i];
+    m.SetTriangleArraySize(uint32_t(spec.faces.size()));
+    for (size_t i = 0; i < spec.faces.size(); ++i) {
+        LFaceRecord& f = m.faceRecords[i];
+        f.a = spec.faces[i][0];
+        f.b = spec.faces[i][1];
+        f.c = spec.faces[i][2];
+        f.smoothingGroup = i < spec.groups.size() ? spec.groups[i] : 1;
+    }
+    return m;
 }
 
 inline bool load(L3DS& importer, const Bytes& bytes)
@@ -232,9 +182,39 @@ inline bool load(L3DS& importer, const Bytes& bytes)
     return importer.LoadMemory(bytes.data(), uint32_t(bytes.size()));
 }
 
-inline bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+template <class T>
+bool sameBits(const std::vector<T>& a, const std::vector<T>& b)
+{
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0);
+}
 
-// An L3DS with its reader internals in reach of the tests.
+// Every list of the two meshes to the bit (face records field by field: they
+// have padding), the name and the matrix.
+inline ::testing::AssertionResult sameMesh(const LMesh& x, const LMesh& y)
+{
+    const char* differs = x.GetName() != y.GetName()              ? "name"
+                          : !sameBits(x.vertices, y.vertices)      ? "vertices"
+                          : !sameBits(x.normals, y.normals)        ? "normals"
+                          : !sameBits(x.binormals, y.binormals)    ? "binormals"
+                          : !sameBits(x.tangents, y.tangents)      ? "tangents"
+                          : !sameBits(x.texCoords, y.texCoords)    ? "texture coordinates"
+                          : !sameBits(x.triangles, y.triangles)    ? "triangles"
+                          : !sameBits(x.materials, y.materials)    ? "materials"
+                          : std::memcmp(&x.matrix, &y.matrix, sizeof x.matrix) ? "matrix"
+                          : x.faceRecords.size() != y.faceRecords.size() ? "face count"
+                                                                         : nullptr;
+    for (size_t f = 0; !differs && f < x.faceRecords.size(); ++f) {
+        const LFaceRecord &p = x.faceRecords[f], &q = y.faceRecords[f];
+        if (p.a != q.a || p.b != q.b || p.c != q.c || p.smoothingGroup != q.smoothingGroup ||
+            p.materialId != q.materialId || std::memcmp(&p.faceNormal, &q.faceNormal, 3 * sizeof(LVec3)))
+            differs = "face records";
+    }
+    if (differs)
+        return ::testing::AssertionFailure() << "the meshes differ in their " << differs;
+    return ::testing::AssertionSuccess();
+}
+
+// An L3DS with its reader internals in reach.
 class TestL3DS : public L3DS {
 public:
     using L3DS::FindChunk;
@@ -246,7 +226,7 @@ public:
     using L3DS::ReadString;
     using L3DS::Seek;
 
-    // Reads from `bytes` (which must outlive the reads) as during a load.
+    // Reads from `bytes` (which must outlive the reads) as a load does.
     void attach(const Bytes& bytes)
     {
         buffer = bytes.data();
@@ -256,7 +236,6 @@ public:
     }
     uint32_t pos() const { return position; }
     bool eod() const { return endOfData; }
-    void setEod() { endOfData = true; }
 };
 
 } // namespace t3ds
