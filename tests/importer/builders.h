@@ -1,6 +1,5 @@
 // Helpers of the importer tests: 3DS files built chunk by chunk, meshes built
-// as the reader must build them, bit-for-bit comparison, and an L3DS whose
-// reader is in reach.
+// as the reader must build them, and bit-for-bit comparison of meshes.
 #pragma once
 
 #include <filewriters/chunkwriter.h>
@@ -39,38 +38,34 @@ inline Bytes scene(const Section& editor, const Section& after = {}, size_t pad 
 
 struct MeshSpec {
     std::string name = "Mesh";
-    std::vector<std::array<float, 3>> vertices;
-    std::vector<std::array<float, 2>> uvs;
-    std::vector<std::array<uint16_t, 3>> faces;
-    std::vector<uint32_t> groups;  // 0x4150 when not empty
-    std::vector<std::pair<std::string, std::vector<uint16_t>>> materialGroups;
-    std::vector<float> matrix;  // 0x4160 when not empty (12 floats)
+    std::vector<std::array<float, 3>> vertices = {};
+    std::vector<std::array<float, 2>> uvs = {};
+    std::vector<std::array<uint16_t, 3>> faces = {};
+    std::vector<uint32_t> groups = {};  // 0x4150 when not empty
+    std::vector<std::pair<std::string, std::vector<uint16_t>>> materialGroups = {};
+    std::vector<float> matrix = {};  // 0x4160 when not empty (12 floats)
 };
 
-inline void vertexList(ChunkWriter& w, const std::vector<std::array<float, 3>>& vertices)
+// A list chunk: a uint16 count, then the items' floats.
+template <size_t N>
+void floatList(ChunkWriter& w, uint16_t id, const std::vector<std::array<float, N>>& items)
 {
-    w.begin(0x4110).u16(uint16_t(vertices.size()));
-    for (const auto& v : vertices)
-        w.vec3(v[0], v[1], v[2]);
+    w.begin(id).u16(uint16_t(items.size()));
+    for (const auto& item : items)
+        for (float f : item)
+            w.f32(f);
     w.end();
 }
 
-inline void uvList(ChunkWriter& w, const std::vector<std::array<float, 2>>& uvs)
-{
-    w.begin(0x4140).u16(uint16_t(uvs.size()));
-    for (const auto& t : uvs)
-        w.f32(t[0]).f32(t[1]);
-    w.end();
-}
-
+// 0x4120 { faces, 0x4130 material groups, 0x4150 smoothing groups }
 inline void faceList(ChunkWriter& w, const MeshSpec& m)
 {
     w.begin(0x4120).u16(uint16_t(m.faces.size()));
     for (const auto& f : m.faces)
         w.u16(f[0]).u16(f[1]).u16(f[2]).u16(7);
-    for (const auto& group : m.materialGroups) {
-        w.begin(0x4130).str(group.first).u16(uint16_t(group.second.size()));
-        for (uint16_t face : group.second)
+    for (const auto& [name, faces] : m.materialGroups) {
+        w.begin(0x4130).str(name).u16(uint16_t(faces.size()));
+        for (uint16_t face : faces)
             w.u16(face);
         w.end();
     }
@@ -88,9 +83,9 @@ inline void meshObject(ChunkWriter& w, const MeshSpec& m)
 {
     w.begin(0x4000).str(m.name).begin(0x4100);
     if (!m.vertices.empty())
-        vertexList(w, m.vertices);
+        floatList(w, 0x4110, m.vertices);
     if (!m.uvs.empty())
-        uvList(w, m.uvs);
+        floatList(w, 0x4140, m.uvs);
     if (!m.matrix.empty()) {
         w.begin(0x4160);
         for (float f : m.matrix)
@@ -102,14 +97,6 @@ inline void meshObject(ChunkWriter& w, const MeshSpec& m)
     w.end().end();
 }
 
-inline Bytes meshes(const std::vector<MeshSpec>& list)
-{
-    return scene([&](ChunkWriter& w) {
-        for (const MeshSpec& m : list)
-            meshObject(w, m);
-    });
-}
-
 // 0xAFFF { 0xA000 name, extra }
 inline void material(ChunkWriter& w, const std::string& name, const Section& extra = {})
 {
@@ -119,36 +106,41 @@ inline void material(ChunkWriter& w, const std::string& name, const Section& ext
     w.end();
 }
 
+// Materials named `materials`, then the meshes.
+inline Bytes meshes(const std::vector<MeshSpec>& list, const std::vector<std::string>& materials = {})
+{
+    return scene([&](ChunkWriter& w) {
+        for (const std::string& name : materials)
+            material(w, name);
+        for (const MeshSpec& m : list)
+            meshObject(w, m);
+    });
+}
+
 // A unit cube: side s (-z, +z, -y, +y, -x, +x) holds faces 2s and 2s + 1,
 // counter-clockwise seen from outside.
 inline MeshSpec cube(const std::string& name = "Cube")
 {
-    MeshSpec m;
-    m.name = name;
-    m.vertices = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0, 1, 1}};
-    m.faces = {{0, 2, 1}, {0, 3, 2}, {4, 5, 6}, {4, 6, 7}, {0, 1, 5}, {0, 5, 4},
-               {3, 7, 6}, {3, 6, 2}, {0, 4, 7}, {0, 7, 3}, {1, 2, 6}, {1, 6, 5}};
-    return m;
+    return {name, {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0, 1, 1}}, {},
+            {{0, 2, 1}, {0, 3, 2}, {4, 5, 6}, {4, 6, 7}, {0, 1, 5}, {0, 5, 4}, {3, 7, 6}, {3, 6, 2}, {0, 4, 7},
+             {0, 7, 3}, {1, 2, 6}, {1, 6, 5}}};
 }
 
 // A cols x rows grid with texture coordinates, in `bands` smoothing groups by
 // rows: the vertices along the seams are split.
 inline MeshSpec grid(const std::string& name, int cols, int rows, int bands)
 {
-    MeshSpec m;
-    m.name = name;
-    for (int y = 0; y < rows; ++y)
-        for (int x = 0; x < cols; ++x) {
-            m.vertices.push_back({float(x), float(y), float((x * y) % 3)});
-            m.uvs.push_back({float(x) / float(cols), float(y) / float(rows)});
-        }
-    for (int y = 0; y + 1 < rows; ++y)
-        for (int x = 0; x + 1 < cols; ++x) {
-            const uint16_t i = uint16_t(y * cols + x);
-            m.faces.push_back({i, uint16_t(i + 1), uint16_t(i + cols + 1)});
-            m.faces.push_back({i, uint16_t(i + cols + 1), uint16_t(i + cols)});
+    MeshSpec m{name};
+    for (int i = 0; i < cols * rows; ++i) {
+        const int x = i % cols, y = i / cols;
+        m.vertices.push_back({float(x), float(y), float(x * y % 3)});
+        m.uvs.push_back({float(x) / float(cols), float(y) / float(rows)});
+        if (x + 1 < cols && y + 1 < rows) {
+            m.faces.push_back({uint16_t(i), uint16_t(i + 1), uint16_t(i + cols + 1)});
+            m.faces.push_back({uint16_t(i), uint16_t(i + cols + 1), uint16_t(i + cols)});
             m.groups.insert(m.groups.end(), 2, 1u << (y * bands / (rows - 1)));
         }
+    }
     return m;
 }
 
@@ -160,27 +152,20 @@ inline LMesh meshFrom(const MeshSpec& spec)
     LMesh m;
     m.SetName(spec.name);
     m.SetVertexArraySize(uint32_t(spec.vertices.size()));
+    m.SetTriangleArraySize(uint32_t(spec.faces.size()));
     for (size_t i = 0; i < spec.vertices.size(); ++i)
         m.vertices[i] = {spec.vertices[i][0], spec.vertices[i][1], spec.vertices[i][2], 1.0f};
     for (size_t i = 0; i < spec.uvs.size() && i < spec.vertices.size(); ++i)
         m.texCoords[i] = {spec.uvs[i][0], spec.uvs[i][1]};
     for (size_t i = 0; i < spec.matrix.size(); ++i)
         m.matrix.m[4 * (i / 3) + i % 3] = spec.matrix[i];
-    m.SetTriangleArraySize(uint32_t(spec.faces.size()));
-    for (size_t i = 0; i < spec.faces.size(); ++i) {
-        LFaceRecord& f = m.faceRecords[i];
-        f.a = spec.faces[i][0];
-        f.b = spec.faces[i][1];
-        f.c = spec.faces[i][2];
-        f.smoothingGroup = i < spec.groups.size() ? spec.groups[i] : 1;
-    }
+    for (size_t i = 0; i < spec.faces.size(); ++i)
+        m.faceRecords[i] = {spec.faces[i][0], spec.faces[i][1], spec.faces[i][2],
+                            i < spec.groups.size() ? spec.groups[i] : 1, {}, {}, {}, 0};
     return m;
 }
 
-inline bool load(L3DS& importer, const Bytes& bytes)
-{
-    return importer.LoadMemory(bytes.data(), uint32_t(bytes.size()));
-}
+inline bool load(L3DS& importer, const Bytes& bytes) { return importer.LoadMemory(bytes.data(), uint32_t(bytes.size())); }
 
 template <class T>
 bool sameBits(const std::vector<T>& a, const std::vector<T>& b)
@@ -188,54 +173,26 @@ bool sameBits(const std::vector<T>& a, const std::vector<T>& b)
     return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0);
 }
 
-// Every list of the two meshes to the bit (face records field by field: they
-// have padding), the name and the matrix.
+// Every list, the name and the matrix to the bit (face records field by
+// field: they have padding).
 inline ::testing::AssertionResult sameMesh(const LMesh& x, const LMesh& y)
 {
-    const char* differs = x.GetName() != y.GetName()              ? "name"
-                          : !sameBits(x.vertices, y.vertices)      ? "vertices"
-                          : !sameBits(x.normals, y.normals)        ? "normals"
-                          : !sameBits(x.binormals, y.binormals)    ? "binormals"
-                          : !sameBits(x.tangents, y.tangents)      ? "tangents"
-                          : !sameBits(x.texCoords, y.texCoords)    ? "texture coordinates"
-                          : !sameBits(x.triangles, y.triangles)    ? "triangles"
-                          : !sameBits(x.materials, y.materials)    ? "materials"
-                          : std::memcmp(&x.matrix, &y.matrix, sizeof x.matrix) ? "matrix"
-                          : x.faceRecords.size() != y.faceRecords.size() ? "face count"
-                                                                         : nullptr;
-    for (size_t f = 0; !differs && f < x.faceRecords.size(); ++f) {
+    bool faces = x.faceRecords.size() == y.faceRecords.size();
+    for (size_t f = 0; faces && f < x.faceRecords.size(); ++f) {
         const LFaceRecord &p = x.faceRecords[f], &q = y.faceRecords[f];
-        if (p.a != q.a || p.b != q.b || p.c != q.c || p.smoothingGroup != q.smoothingGroup ||
-            p.materialId != q.materialId || std::memcmp(&p.faceNormal, &q.faceNormal, 3 * sizeof(LVec3)))
-            differs = "face records";
+        faces = p.a == q.a && p.b == q.b && p.c == q.c && p.smoothingGroup == q.smoothingGroup &&
+                p.materialId == q.materialId && !std::memcmp(&p.faceNormal, &q.faceNormal, 3 * sizeof(LVec3));
     }
-    if (differs)
-        return ::testing::AssertionFailure() << "the meshes differ in their " << differs;
+    const std::pair<const char*, bool> parts[] = {
+        {"name", x.GetName() == y.GetName()}, {"vertices", sameBits(x.vertices, y.vertices)},
+        {"normals", sameBits(x.normals, y.normals)}, {"binormals", sameBits(x.binormals, y.binormals)},
+        {"tangents", sameBits(x.tangents, y.tangents)}, {"texture coordinates", sameBits(x.texCoords, y.texCoords)},
+        {"triangles", sameBits(x.triangles, y.triangles)}, {"materials", sameBits(x.materials, y.materials)},
+        {"matrix", !std::memcmp(&x.matrix, &y.matrix, sizeof x.matrix)}, {"face records", faces}};
+    for (const auto& [part, same] : parts)
+        if (!same)
+            return ::testing::AssertionFailure() << "the meshes differ in their " << part;
     return ::testing::AssertionSuccess();
 }
-
-// An L3DS with its reader internals in reach.
-class TestL3DS : public L3DS {
-public:
-    using L3DS::FindChunk;
-    using L3DS::ReadByte;
-    using L3DS::ReadChunkHeader;
-    using L3DS::ReadFloat;
-    using L3DS::ReadInt;
-    using L3DS::ReadShort;
-    using L3DS::ReadString;
-    using L3DS::Seek;
-
-    // Reads from `bytes` (which must outlive the reads) as a load does.
-    void attach(const Bytes& bytes)
-    {
-        buffer = bytes.data();
-        bufferSize = uint32_t(bytes.size());
-        position = 0;
-        endOfData = false;
-    }
-    uint32_t pos() const { return position; }
-    bool eod() const { return endOfData; }
-};
 
 } // namespace t3ds

@@ -108,145 +108,54 @@ void calcTextureSpace(LMesh& m)
 
 } // namespace ref
 
-namespace {
-
 bool near(const LVec3& v, const LVec3& w) { return std::fabs(v.x - w.x) + std::fabs(v.y - w.y) + std::fabs(v.z - w.z) < 3e-6f; }
 
-// Random positions and texture coordinates, random corners (some faces
-// degenerate), smoothing groups from a small set.
-LMesh randomMesh(std::mt19937& rng, uint32_t vertexCount, uint32_t faceCount)
-{
-    std::uniform_real_distribution<float> pos(-10.0f, 10.0f), uv(0.0f, 1.0f);
-    std::uniform_int_distribution<uint32_t> corner(0, vertexCount - 1), pick(0, 7), coin(0, 19);
-    const uint32_t groups[8] = {0, 1, 2, 3, 5, 8, 0x80000000u, 0xFFFFFFFFu};
-    LMesh m;
-    m.SetVertexArraySize(vertexCount);
-    for (uint32_t i = 0; i < vertexCount; ++i) {
-        m.vertices[i] = {pos(rng), pos(rng), pos(rng), 1.0f};
-        m.texCoords[i] = {uv(rng), uv(rng)};
-    }
-    m.SetTriangleArraySize(faceCount);
-    for (LFaceRecord& f : m.faceRecords) {
-        f.a = uint16_t(corner(rng));
-        f.b = uint16_t(corner(rng));
-        f.c = coin(rng) == 0 ? f.a : uint16_t(corner(rng));
-        f.smoothingGroup = groups[pick(rng)];
-    }
-    return m;
-}
-
-} // namespace
-
-TEST(Mesh, ArraysAndTransform)
+// The lists, and what the rules say of a few shapes small enough to work out.
+TEST(Mesh, ListsTransformAndSmallShapes)
 {
     LMesh m;
     m.SetVertexArraySize(4);
-    m.SetTriangleArraySize(5);
-    EXPECT_EQ(m.GetVertexData(), &m.vertices[0]);
     m.vertices[1] = {1, 2, 3, 1};
     m.SetVertexArraySize(2);
     m.SetVertexArraySize(3);
-    for (size_t size : {m.normals.size(), m.binormals.size(), m.tangents.size(), m.texCoords.size()})
-        EXPECT_EQ(size, 3u);
-    EXPECT_EQ(m.GetVertex(1).y, 2.0f);
-    EXPECT_EQ(m.GetVertex(2).w, 0.0f);  // new vertices are (0, 0, 0, 0)
-    EXPECT_EQ(m.faceRecords.size(), 5u);
-    EXPECT_EQ(m.AddMaterial(3) + m.AddMaterial(1), 1);
+    EXPECT_TRUE(m.normals.size() == 3 && m.binormals.size() == 3 && m.tangents.size() == 3 && m.texCoords.size() == 3);
+    EXPECT_TRUE(m.GetVertex(1).y == 2 && m.GetVertex(2).w == 0 && m.AddMaterial(3) + m.AddMaterial(1) == 1);
+    m.SetTriangleArraySize(5);
     m.matrix.m[3] = 2;
     m.Clear();
-    EXPECT_TRUE(sameMesh(m, LMesh()));
-    EXPECT_EQ(m.GetVertexData(), nullptr);
-    EXPECT_EQ(m.GetTriangleData(), nullptr);
-
+    EXPECT_TRUE(sameMesh(m, LMesh()) && !m.GetVertexData() && !m.GetTriangleData());
     // Every vertex becomes matrix * v, divided by its w unless that is 0.
     const struct {
         int element;  // of the identity, set to `value`
         float value;
         LVec4 in, out;
-    } rows[] = {
-        {0, 1, {1, 2, 3, 1}, {1, 2, 3, 1}},
-        {1, 2, {1, 1, 1, 1}, {3, 1, 1, 1}},             // x' = x + 2y
-        {12, 1, {1, 1, 1, 1}, {0.5f, 0.5f, 0.5f, 1}},  // w' = x + w
-        {15, 0, {1, 2, 3, 1}, {1, 2, 3, 1}},           // w' = 0: no division
-        {14, 2, {1, 2, 4, 2}, {0.1f, 0.2f, 0.4f, 1}},  // w' = 2z + w
-    };
+    } rows[] = {{0, 1, {1, 2, 3, 1}, {1, 2, 3, 1}}, {1, 2, {1, 1, 1, 1}, {3, 1, 1, 1}}, {15, 0, {1, 2, 3, 1}, {1, 2, 3, 1}},
+                {12, 1, {1, 1, 1, 1}, {0.5f, 0.5f, 0.5f, 1}}, {14, 2, {1, 2, 4, 2}, {0.1f, 0.2f, 0.4f, 1}}};
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.element);
         LMesh t;
         t.SetVertexArraySize(1);
-        t.vertices[0] = row.in;
-        t.matrix.m[row.element] = row.value;
+        t.vertices[0] = row.in, t.matrix.m[row.element] = row.value;
         t.TransformVertices();
-        EXPECT_TRUE(std::memcmp(&t.vertices[0], &row.out, sizeof row.out) == 0);
+        EXPECT_TRUE(std::memcmp(&t.vertices[0], &row.out, sizeof row.out) == 0) << row.element;
     }
-}
-
-// Normals and splits by the rules, on shapes small enough to work out.
-TEST(Mesh, NormalsOfSmallShapes)
-{
-    const float s = 1.0f / std::sqrt(3.0f), l = std::sqrt(6.0f);
-    MeshSpec tri, two, flat, degenerate, six = cube();
-    tri.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
-    tri.faces = {{0, 1, 2}};
-    two.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {-1, 0, 0}};
-    two.faces = {{0, 1, 2}, {0, 2, 3}};
-    two.groups = {1, 3};  // values sharing a bit are two groups
-    degenerate.vertices = {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {5, 5, 5}};
-    degenerate.faces = {{0, 1, 2}};
+    // A cube in six groups: vertex 0 keeps its first group (-z), its copies 8
+    // and 9 go to -y and -x, the last vertex (7) is copied for +y and -x.
+    MeshSpec six = cube();
     six.groups = {1, 1, 2, 2, 4, 4, 8, 8, 16, 16, 32, 32};
-    const struct {
-        const char* name;
-        MeshSpec shape;
-        bool groups;
-        uint32_t vertexCount;
-        std::vector<std::pair<uint16_t, LVec3>> normals;  // of vertex
-        std::vector<std::array<uint16_t, 2>> corners;     // face, its first corner
-    } rows[] = {
-        {"a counter-clockwise face", tri, true, 3, {{0, {0, 0, 1}}, {2, {0, 0, 1}}}, {}},
-        {"a cube in one group", cube(), true, 8, {{6, {s, s, s}}, {0, {-s, -s, -s}}, {1, {2 / l, -1 / l, -1 / l}}}, {}},
-        {"a cube in six groups, without them", six, false, 8, {{6, {s, s, s}}}, {}},
-        {"a cube in six groups", six, true, 24,
-         {{0, {0, 0, -1}}, {8, {0, -1, 0}}, {9, {-1, 0, 0}}, {22, {0, 1, 0}}, {23, {-1, 0, 0}}},
-         {{0, 0}, {4, 8}, {5, 8}, {8, 9}}},
-        {"groups 1 and 3", two, true, 6, {{0, {0, 0, 1}}, {4, {0, 0, 1}}}, {{1, 4}}},
-        {"a degenerate face and an unused vertex", degenerate, true, 4, {{1, {0, 0, 0}}, {3, {0, 0, 0}}}, {}},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        LMesh m = meshFrom(row.shape);
-        m.normals.assign(m.normals.size(), LVec3{9, 9, 9});
-        m.CalcNormals(row.groups);
-        EXPECT_EQ(m.GetVertexCount(), row.vertexCount);
-        for (const auto& n : row.normals)
-            EXPECT_TRUE(near(m.GetNormal(n.first), n.second)) << n.first;
-        for (const auto& c : row.corners)
-            EXPECT_EQ(m.GetFace(c[0]).a, c[1]) << c[0];
-        for (uint32_t i = 0; i < m.GetTriangleCount(); ++i)
-            EXPECT_TRUE(m.triangles[i].a == m.faceRecords[i].a && m.triangles[i].c == m.faceRecords[i].c);
-    }
-
-    // Texture space: along +u on a flat quad; not finite without coordinates.
-    flat.vertices = {{0, 0, 0}, {2, 0, 0}, {2, 2, 0}, {0, 2, 0}, {9, 9, 9}};
-    flat.uvs = {{0, 0}, {1, 0}, {1, 1}, {0, 1}, {0, 0}};
-    flat.faces = {{0, 1, 2}, {0, 2, 3}, {0, 4, 7}};
-    LMesh q = meshFrom(flat);
-    q.CalcTextureSpace();  // alone, it skips the face naming a missing vertex
-    EXPECT_EQ(q.GetFace(2).faceTangent.x, 0.0f);
-    q.CalcNormals(true);
-    q.CalcTextureSpace();
-    for (uint32_t v = 0; v < 4; ++v) {
-        EXPECT_TRUE(near(q.GetTangent(v), {1, 0, 0}) && near(q.GetBinormal(v), {0, -1, 0})) << v;
-        EXPECT_TRUE(near(q.GetNormal(v), {0, 0, 1})) << v;
-    }
-    EXPECT_TRUE(near(q.GetFace(0).faceBinormal, {0, 2, 0}));  // per face: not normalised
-    LMesh c = meshFrom(cube());
-    c.normals.clear();  // broken list lengths are restored first
-    c.tangents.resize(2);
-    c.triangles.clear();
-    c.CalcNormals(true);
-    c.CalcTextureSpace();
-    EXPECT_EQ(c.normals.size() + c.tangents.size() + c.triangles.size(), 8u + 8u + 12u);
-    EXPECT_FALSE(std::isfinite(c.GetTangent(3).x) || std::isfinite(c.GetBinormal(3).y));
+    LMesh split = meshFrom(six), one = meshFrom(cube());
+    split.CalcNormals(true);
+    EXPECT_TRUE(split.GetVertexCount() == 24 && near(split.GetNormal(0), {0, 0, -1}) && near(split.GetNormal(8), {0, -1, 0}) &&
+                near(split.GetNormal(9), {-1, 0, 0}) && near(split.GetNormal(22), {0, 1, 0}) &&
+                near(split.GetNormal(23), {-1, 0, 0}) && split.triangles[4].a == 8 && split.triangles[8].a == 9);
+    one.normals.clear(), one.tangents.resize(2), one.triangles.clear();  // broken list lengths are restored first
+    one.faceRecords[0].c = 8;  // alone, CalcTextureSpace skips a face naming a missing vertex
+    one.CalcTextureSpace();
+    EXPECT_TRUE(one.GetFace(0).faceTangent.x == 0 && one.tangents.size() == 8 && one.triangles.size() == 12);
+    one.CalcNormals(true);
+    one.CalcTextureSpace();
+    const float s = 1.0f / std::sqrt(3.0f);
+    EXPECT_TRUE(one.GetVertexCount() == 8 && one.triangles.size() == 11 && near(one.GetNormal(6), {s, s, s}));
+    EXPECT_FALSE(std::isfinite(one.GetTangent(3).x) || std::isfinite(one.GetBinormal(3).y));  // no coordinates
 }
 
 // The library's processing gives the literal algorithm's results to the bit,
@@ -255,66 +164,68 @@ TEST(Mesh, MatchesTheLiteralAlgorithm)
 {
     std::mt19937 rng(1234);
     std::vector<std::pair<std::string, LMesh>> meshes;
-    for (int round = 0; round < 30; ++round)
-        meshes.emplace_back("random " + std::to_string(round), randomMesh(rng, 3 + rng() % 500, 1 + rng() % 1500));
-    MeshSpec twice;
-    twice.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
-    twice.faces = {{0, 1, 2}, {0, 3, 1}, {0, 0, 3}};  // a face naming vertex 0 twice is listed twice
-    twice.groups = {1, 2, 2};
-    meshes.emplace_back("a corner named twice", meshFrom(twice));
+    const uint32_t groups[8] = {0, 1, 2, 3, 5, 8, 0x80000000u, 0xFFFFFFFFu};
+    std::uniform_real_distribution<float> any(-10.0f, 10.0f);
+    for (int round = 0; round < 30; ++round) {
+        // Random positions, texture coordinates and corners (some faces
+        // degenerate), groups from a small set.
+        LMesh m;
+        m.SetVertexArraySize(3 + rng() % 500);
+        m.SetTriangleArraySize(1 + rng() % 1500);
+        for (uint32_t i = 0; i < m.GetVertexCount(); ++i)
+            m.vertices[i] = {any(rng), any(rng), any(rng), 1.0f}, m.texCoords[i] = {any(rng), any(rng)};
+        for (LFaceRecord& f : m.faceRecords) {
+            const uint32_t n = m.GetVertexCount();
+            f = {uint16_t(rng() % n), uint16_t(rng() % n), uint16_t(rng() % n), groups[rng() % 8], {}, {}, {}, 0};
+            f.c = rng() % 20 ? f.c : f.a;
+        }
+        meshes.emplace_back("random " + std::to_string(round), m);
+    }
+    // A face naming vertex 0 twice is listed twice.
+    meshes.emplace_back("a corner named twice", meshFrom({"T", {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, {},
+                                                          {{0, 1, 2}, {0, 3, 1}, {0, 0, 3}}, {1, 2, 2}}));
     // A fan of 60 faces around vertex 0 in 40 groups: more than a short list holds.
-    MeshSpec fan;
-    fan.vertices.push_back({0, 0, 0});
-    for (int i = 0; i <= 60; ++i)
+    MeshSpec fan{"Fan", {{0, 0, 0}}};
+    for (int i = 0; i <= 60; ++i) {
         fan.vertices.push_back({std::cos(i * 0.1f), std::sin(i * 0.1f), 0.1f * i});
-    for (int i = 0; i < 60; ++i) {
-        fan.faces.push_back({0, uint16_t(1 + i), uint16_t(2 + i)});
-        fan.groups.push_back(uint32_t(i % 40) * 7u);
+        if (i < 60)
+            fan.faces.push_back({0, uint16_t(1 + i), uint16_t(2 + i)}), fan.groups.push_back(uint32_t(i % 40) * 7u);
     }
     meshes.emplace_back("a fan", meshFrom(fan));
     // 65,530 vertices, vertex 0 in ten groups: six of its nine copies fit.
     LMesh limit;
     limit.SetVertexArraySize(65530);
+    limit.SetTriangleArraySize(10);
     for (uint32_t i = 0; i < 65530; ++i)
         limit.vertices[i] = {float(i % 256), float(i / 256), 0.0f, 1.0f};
-    limit.SetTriangleArraySize(10);
     for (uint16_t i = 0; i < 10; ++i)
         limit.faceRecords[i] = {0, uint16_t(1 + i), uint16_t(257 + i), 1u << i, {}, {}, {}, 0};
     meshes.emplace_back("splits up to index 65535", limit);
     meshes.emplace_back("a large grid", meshFrom(grid("Grid", 120, 100, 9)));
 
     for (auto& [name, original] : meshes) {
-        SCOPED_TRACE(name);
-        for (uint32_t v = 0; v < original.GetVertexCount(); ++v) {
-            original.tangents[v] = {float(v), 1, 2};
-            original.binormals[v] = {3, float(v), 4};
-        }
+        for (uint32_t v = 0; v < original.GetVertexCount(); ++v)
+            original.tangents[v] = {float(v), 1, 2}, original.binormals[v] = {3, float(v), 4};
         for (int pipeline = 0; pipeline < 4; ++pipeline) {
-            SCOPED_TRACE(pipeline);
+            SCOPED_TRACE(name + ", pipeline " + std::to_string(pipeline));
             LMesh got = original, want = original;
             ref::calcNormals(want, pipeline != 0);
-            if (pipeline < 2) {
-                got.CalcNormals(pipeline != 0);
-                got.CalcTextureSpace();
-            } else if (pipeline == 2) {
-                got.CalcNormalsAndTextureSpace();
-            } else {
-                got.CalcNormals(true);
-            }
             if (pipeline < 3)
                 ref::calcTextureSpace(want);
+            if (pipeline == 2)
+                got.CalcNormalsAndTextureSpace();
+            else
+                got.CalcNormals(pipeline != 0);
+            if (pipeline < 2)
+                got.CalcTextureSpace();
             ASSERT_TRUE(sameMesh(got, want));
-            if (name == "a fan" && pipeline == 3) {
-                // 39 copies of vertex 0, 59 of the rim vertices 2..60.
-                EXPECT_EQ(got.GetVertexCount(), 62u + 39u + 59u);
-                EXPECT_EQ(got.GetFace(40).a, 0);  // group 0 again keeps vertex 0
-                EXPECT_EQ(got.GetFace(41).a, got.GetFace(1).a);
-            }
-            if (name == "splits up to index 65535" && pipeline == 3) {
-                EXPECT_EQ(got.GetVertexCount(), 65536u);
-                for (auto [face, corner] : {std::pair<int, int>{0, 0}, {1, 65530}, {6, 65535}, {7, 0}, {9, 0}})
-                    EXPECT_EQ(got.GetFace(face).a, corner) << face;
-            }
         }
     }
+    LMesh fanDone = meshFrom(fan), limitDone = limit;
+    fanDone.CalcNormals(true), limitDone.CalcNormals(true);
+    // 39 copies of vertex 0 and 59 of the rim vertices 2..60; group 0 again keeps vertex 0.
+    EXPECT_TRUE(fanDone.GetVertexCount() == 62 + 39 + 59 && fanDone.GetFace(40).a == 0 &&
+                fanDone.GetFace(41).a == fanDone.GetFace(1).a);
+    EXPECT_TRUE(limitDone.GetVertexCount() == 65536 && limitDone.GetFace(0).a == 0 && limitDone.GetFace(1).a == 65530 &&
+                limitDone.GetFace(6).a == 65535 && limitDone.GetFace(7).a == 0 && limitDone.GetFace(9).a == 0);
 }
