@@ -183,16 +183,13 @@ inline ::testing::AssertionResult sameMesh(const LMesh& x, const LMesh& y)
         faces = p.a == q.a && p.b == q.b && p.c == q.c && p.smoothingGroup == q.smoothingGroup &&
                 p.materialId == q.materialId && !std::memcmp(&p.faceNormal, &q.faceNormal, 3 * sizeof(LVec3));
     }
-    const std::pair<const char*, bool> parts[] = {
-        {"name", x.GetName() == y.GetName()}, {"vertices", sameBits(x.vertices, y.vertices)},
-        {"normals", sameBits(x.normals, y.normals)}, {"binormals", sameBits(x.binormals, y.binormals)},
-        {"tangents", sameBits(x.tangents, y.tangents)}, {"texture coordinates", sameBits(x.texCoords, y.texCoords)},
-        {"triangles", sameBits(x.triangles, y.triangles)}, {"materials", sameBits(x.materials, y.materials)},
-        {"matrix", !std::memcmp(&x.matrix, &y.matrix, sizeof x.matrix)}, {"face records", faces}};
-    for (const auto& [part, same] : parts)
-        if (!same)
-            return ::testing::AssertionFailure() << "the meshes differ in their " << part;
-    return ::testing::AssertionSuccess();
+    const char* differs = x.GetName() != y.GetName() ? "name" : !sameBits(x.vertices, y.vertices) ? "vertices"
+        : !sameBits(x.normals, y.normals) ? "normals" : !sameBits(x.binormals, y.binormals) ? "binormals"
+        : !sameBits(x.tangents, y.tangents) ? "tangents" : !sameBits(x.texCoords, y.texCoords) ? "texture coordinates"
+        : !sameBits(x.triangles, y.triangles) ? "triangles" : !sameBits(x.materials, y.materials) ? "materials"
+        : std::memcmp(&x.matrix, &y.matrix, sizeof x.matrix) ? "matrix" : !faces ? "face records" : nullptr;
+    return differs ? ::testing::AssertionFailure() << "the meshes differ in their " << differs
+                   : ::testing::AssertionSuccess();
 }
 
 } // namespace t3ds

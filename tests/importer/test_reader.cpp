@@ -47,15 +47,10 @@ TEST(Reader, PrimitiveReadsStringsAndChunkSearch)
 {
     enum Op { kByte, kShort, kInt, kFloat, kSeek, kString, kHeader, kFind };
     constexpr uint32_t kAny = ~0u;  // as pos: neither position nor flag checked
-    struct Step {
-        Op op;
-        uint32_t arg;    // kSeek: offset, kString: maxLength, kFind: the id sought
-        uint32_t value;  // value (float bits), characters stored, id read, found
-        uint32_t pos;    // position afterwards; kHeader, kFind: also the chunk's start
-        bool eod;
-        const char* text = "";  // kString: what is stored
-        uint32_t end = 0;       // kHeader, kFind: the chunk's end
-    };
+    // arg: the offset of a seek, the maxLength of a string, the id sought; value: the value read (float bits), the
+    // characters stored, the id read or whether it was found; pos: the position afterwards (and the start of the
+    // chunk read or found, whose end is `end`); text: what a string read stores.
+    struct Step { Op op; uint32_t arg, value, pos; bool eod; const char* text = ""; uint32_t end = 0; };
     const std::pair<Bytes, std::vector<Step>> rows[] = {
         {{1, 0x34, 0x12, 0x78, 0x56, 0x34, 0x12, 0, 0, 0x80, 0x3F, 9},  // little-endian; the last byte is never read
          {{kByte, 0, 1, 1, false}, {kShort, 0, 0x1234, 3, false}, {kInt, 0, 0x12345678, 7, false},
@@ -63,11 +58,10 @@ TEST(Reader, PrimitiveReadsStringsAndChunkSearch)
         {{1, 2, 3, 4, 5},  // a failed read gives 0 in place; a seek clamps and clears the flag
          {{kSeek, 2, 0, 2, false}, {kInt, 0, 0, 2, true}, {kFloat, 0, 0, 2, true}, {kShort, 0, 0x0403, 4, true},
           {kSeek, 4, 0, 4, false}, {kByte, 0, 0, 4, true}, {kSeek, 5, 0, 4, false}, {kSeek, kAny, 0, 4, false}}},
-        {{'a', 'b', 'c', 0, 'x', 0, 0}, {{kString, 10, 3, 4, false, "abc"}}},  // the terminator is read
-        {{0, 'x', 0}, {{kString, 4, 0, 1, false, ""}}},
-        {{'a', 'b', 0, 'z', 0}, {{kString, 3, 2, 3, false, "ab"}}},  // maxLength - 1 characters fit
-        {{'a', 'b', 'c', 'd', 'e', 0, 0, 0}, {{kString, 3, 2, 3, false, "ab"}, {kByte, 0, 'd', 4, false}}},  // 'c' dropped
-        {{'a', 'b', 'c'}, {{kString, 10, 2, 2, true, "ab"}}},  // into the end of the data
+        // The terminator is read; maxLength - 1 characters fit, the next is dropped; a string runs into the end.
+        {{0, 'a', 'b', 0, 'c', 'd', 'e', 'f', 0, 0}, {{kString, 4, 0, 1, false, ""}, {kString, 3, 2, 4, false, "ab"},
+                                                      {kString, 3, 2, 7, false, "cd"}, {kByte, 0, 'f', 8, false}}},
+        {{'a', 'b', 'c'}, {{kString, 10, 2, 2, true, "ab"}}},
         {ChunkWriter().header(0x1234, 20).raw(Bytes(14)).bytes(),  // a header, and one at the end of the data
          {{kHeader, 0, 0x1234, 6, false, "", 20}, {kSeek, 19, 0, 19, false}, {kHeader, 0, 0, 19, true, "", 13}}},
         {ChunkWriter().begin(0x1000).begin(1).u32(1).end().begin(2).end().begin(3).u32(3).end().end().begin(4).end()
@@ -119,13 +113,7 @@ TEST(Load, TheListsAFileGives)
     names.insert(names.end(), {cut + "XYZ", cut, "", "m1", cut, "M1"});
     const MeshSpec firsts = cubeWith({{"m1", {0}}, {"nothing", {1}}, {"", {2}}, {cut + "TUVW", {3}}});
     const std::vector<std::string> shortNames(names.begin() + 37, names.end());
-    struct Row {
-        std::string name;
-        Bytes file;
-        std::string want;
-        bool ok = true;
-        int level = 2;
-    };
+    struct Row { std::string name; Bytes file; std::string want; bool ok = true; int level = 2; };
     std::vector<Row> rows = {
         {"an empty editor", scene({}), "M0 L0 C0"},
         {"a root that is not 0x4D4D", ChunkWriter().begin(0x4D4C).begin(0x3D3D).end().end().u32(0).bytes(), "M0 L0 C0", false},
@@ -137,13 +125,6 @@ TEST(Load, TheListsAFileGives)
         {"98 name characters kept; a longer name misplaces the next header",
          meshes({cube(n98), cube(std::string(120, 'L')), cube("After")}), n98 + ":8/12 After:8/12 M0 L0 C0"},
         {"a name of 99 characters", meshes({cube(std::string(99, 'x'))}), "M0 L0 C0"},
-        {"the keyframer changes nothing", scene([](ChunkWriter& w) { meshObject(w, cube()); }, [](ChunkWriter& w) {
-             w.begin(0xB000).begin(0xB002).begin(0xB010).str("Cube").u16(0).u16(0).u16(0xFFFF).end();
-             w.begin(0xB013).vec3(1, 2, 3).end().begin(0xB021).u16(0).u32(0).u32(0).u32(1).u32(0).u16(0).raw(Bytes(16));
-             for (uint16_t id : {0xB020, 0xB022})  // one key, with a float for each of 5 flags
-                 w.end().begin(id).u16(0).u32(0).u32(0).u32(1).u32(0).u16(0xF800).raw(Bytes(32));
-             w.end().end().begin(0xB002).begin(0xB010).str("Nobody").end().end().end();
-         }), "Cube:8/12 M0 L0 C0"},
         {"materials after the objects are known to the faces", scene([](ChunkWriter& w) {
              meshObject(w, cubeWith({{"Red", {0, 1, 2}}, {"Blue", {3, 11}}}));
              material(w, "Blue"), material(w, "Red");
@@ -199,8 +180,9 @@ TEST(Load, TheListsAFileGives)
 }
 
 // A mesh is loaded as the file holds it (values the file does not hold read
-// as zeros) and post-processed by the operations its level names, to the bit;
-// LoadFile gives what LoadMemory gives.
+// as zeros) and post-processed by the operations its level names, to the bit,
+// by LoadMemory and by LoadFile; an importer that loaded other files before
+// gives the same, does the same work and holds no more memory.
 TEST(Load, MeshesAreTheFilesProcessedAtTheirLevel)
 {
     MeshSpec scaled = cube(), tri{"Mesh", {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}}, {{0.5f, 0.25f}, {1, 0}, {0, 1}}, {{0, 1, 2}}};
@@ -219,6 +201,7 @@ TEST(Load, MeshesAreTheFilesProcessedAtTheirLevel)
     const std::vector<std::array<float, 3>> two = {{1, 1, 1}, {2, 2, 2}};
     const MeshSpec uvFirst{"U", two, {{0.1f, 0.2f}, {0.3f, 0.4f}}}, uvAfter{"V", two, uvFirst.uvs};
     const std::pair<Bytes, std::vector<MeshSpec>> rows[] = {
+        {meshes({grid("Large", 120, 90, 5)}), {grid("Large", 120, 90, 5)}},
         {meshes({tri}), {tri}},  // a matrix and texture coordinates
         {meshes({scaled, grid("G", 9, 7, 3)}), {scaled, grid("G", 9, 7, 3)}},
         {meshes({bad}), {bad}},  // faces naming missing vertices
@@ -238,14 +221,19 @@ TEST(Load, MeshesAreTheFilesProcessedAtTheirLevel)
          }), {uvFirst, uvAfter}},
     };
     TempDir dir;
-    for (const auto& [file, specs] : rows) {
-        for (int level : {0, 1, 2, 7}) {
+    for (int level : {0, 1, 2, 7}) {
+        L3DS reused;
+        reused.SetPostProcessLevel(level);
+        for (const auto& [file, specs] : rows) {
             SCOPED_TRACE("row " + std::to_string(&file - &rows[0].first) + ", level " + std::to_string(level));
-            L3DS importer, fromFile;
-            importer.SetPostProcessLevel(level);
-            fromFile.SetPostProcessLevel(level);
-            ASSERT_TRUE(load(importer, file) && filewriters::writeFile(dir.path("f"), file) &&
-                        fromFile.LoadFile(dir.path("f").c_str()) && importer.GetMeshCount() == specs.size());
+            L3DS memory, fresh;
+            memory.SetPostProcessLevel(level);
+            fresh.SetPostProcessLevel(level);
+            ASSERT_TRUE(load(memory, file) && filewriters::writeFile(dir.path("f"), file) &&
+                        fresh.LoadFile(dir.path("f").c_str()) && reused.LoadFile(dir.path("f").c_str()));
+            ASSERT_TRUE(memory.GetMeshCount() == specs.size() && reused.GetMeshCount() == specs.size());
+            EXPECT_EQ(reused.LastLoadCost().Work(), fresh.LastLoadCost().Work());
+            EXPECT_LE(reused.LastLoadCost().PeakMemory(), fresh.LastLoadCost().PeakMemory());
             for (uint32_t i = 0; i < specs.size(); ++i) {
                 LMesh want = meshFrom(specs[i]);
                 if (level == 1 || level == 2)
@@ -258,7 +246,8 @@ TEST(Load, MeshesAreTheFilesProcessedAtTheirLevel)
                         want.TransformVertices();
                     want.CopyFaceCorners();
                 }
-                EXPECT_TRUE(sameMesh(importer.GetMesh(i), want) && sameMesh(fromFile.GetMesh(i), want)) << i;
+                EXPECT_TRUE(sameMesh(memory.GetMesh(i), want) && sameMesh(fresh.GetMesh(i), want) &&
+                            sameMesh(reused.GetMesh(i), want)) << i;
             }
         }
     }
