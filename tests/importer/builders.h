@@ -167,16 +167,13 @@ inline LMesh meshFrom(const MeshSpec& spec)
 
 inline bool load(L3DS& importer, const Bytes& bytes) { return importer.LoadMemory(bytes.data(), uint32_t(bytes.size())); }
 
-template <class T>
-bool sameBits(const std::vector<T>& a, const std::vector<T>& b)
-{
-    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0);
-}
-
 // Every list, the name and the matrix to the bit (face records field by
 // field: they have padding).
 inline ::testing::AssertionResult sameMesh(const LMesh& x, const LMesh& y)
 {
+    auto sameBits = [](const auto& a, const auto& b) {
+        return a.size() == b.size() && (a.empty() || !std::memcmp(a.data(), b.data(), a.size() * sizeof a[0]));
+    };
     bool faces = x.faceRecords.size() == y.faceRecords.size();
     for (size_t f = 0; faces && f < x.faceRecords.size(); ++f) {
         const LFaceRecord &p = x.faceRecords[f], &q = y.faceRecords[f];

@@ -90,7 +90,6 @@ TEST(LoadBudget, HostileFilesStayWithinTheBound)
     const Hostile rows[] = {
         {"1 object claiming 65,535 vertices and faces", 1, claimingObject, {}, {}, {}, 1, 0, false},
         {"100 such objects, 2.9 KB", 100, claimingObject, {}, {}, {}, -1, 0, false},
-        {"2,000 such objects, 58 KB", 2000, claimingObject, {}, {}, {}, -1, 0, false},
         {"349,525 empty materials, 2 MB", 349525, material, {}, {}, {}, -1, 0, false},
         {"40k meshes, 40k nodes naming none, 1 MB", 40000, emptyMesh, {}, {}, node, 40000, 0, false},
         {"80k meshes, 80k nodes naming none, 2 MB", 80000, emptyMesh, {}, {}, node, 80000, 0, true},
@@ -154,12 +153,13 @@ TEST(LoadBudget, RealFilesLoadDrawableAndCheap)
         for (uint32_t i = 0; i < importer.GetMeshCount(); ++i) {
             const LMesh& m = importer.GetMesh(i);
             const size_t n = m.vertices.size();
-            EXPECT_TRUE(m.normals.size() == n && m.texCoords.size() == n && m.tangents.size() == n &&
-                        m.binormals.size() == n && m.faceRecords.size() == m.triangles.size());
+            bool drawable = m.normals.size() == n && m.texCoords.size() == n && m.tangents.size() == n &&
+                            m.binormals.size() == n && m.faceRecords.size() == m.triangles.size();
             for (const LIndexTriangle& t : m.triangles)
-                ASSERT_TRUE(t.a < n && t.b < n && t.c < n);
+                drawable = drawable && t.a < n && t.b < n && t.c < n;
             for (const LVec4& v : m.vertices)
-                ASSERT_EQ(v.w, 1.0f);
+                drawable = drawable && v.w == 1.0f;
+            EXPECT_TRUE(drawable) << m.GetName();
         }
     }
 }

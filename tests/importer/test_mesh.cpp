@@ -96,31 +96,6 @@ void calcTextureSpace(LMesh& m)
 
 } // namespace ref
 
-// Every vertex becomes matrix * v, divided by its w unless that is 0;
-// broken list lengths are restored before processing.
-TEST(Mesh, TransformAndRepair)
-{
-    const struct {
-        int element;  // of the identity, set to `value`
-        float value;
-        LVec4 in, out;
-    } rows[] = {{0, 1, {1, 2, 3, 1}, {1, 2, 3, 1}}, {1, 2, {1, 1, 1, 1}, {3, 1, 1, 1}}, {15, 0, {1, 2, 3, 1}, {1, 2, 3, 1}},
-                {12, 1, {1, 1, 1, 1}, {0.5f, 0.5f, 0.5f, 1}}, {14, 2, {1, 2, 4, 2}, {0.1f, 0.2f, 0.4f, 1}}};
-    for (const auto& row : rows) {
-        LMesh t;
-        t.SetVertexArraySize(1);
-        t.vertices[0] = row.in, t.matrix.m[row.element] = row.value;
-        t.TransformVertices();
-        EXPECT_TRUE(std::memcmp(&t.vertices[0], &row.out, sizeof row.out) == 0) << row.element;
-    }
-    LMesh c = meshFrom(cube());
-    c.normals.clear(), c.tangents.resize(2), c.triangles.clear(), c.faceRecords[0].c = 8, c.matrix.m[3] = 2;
-    c.CalcTextureSpace();  // alone, it skips a face naming a missing vertex
-    EXPECT_TRUE(c.GetFace(0).faceTangent.x == 0 && c.tangents.size() == 8 && c.triangles.size() == 12 && c.normals.size() == 8);
-    c.Clear();
-    EXPECT_TRUE(sameMesh(c, meshFrom({"Cube"})) && !c.GetVertexData() && !c.GetTriangleData());  // lists empty, matrix identity
-}
-
 // The library's processing gives the literal algorithm's results to the bit,
 // whichever entry point is used.
 TEST(Mesh, MatchesTheLiteralAlgorithm)

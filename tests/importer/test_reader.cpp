@@ -1,15 +1,17 @@
-// The 3DS file reader: its primitive reads, and what a load gives.
+// The 3DS file reader: its primitive reads, what a load gives, and the
+// material, light and camera chunks.
 #include "builders.h"
 
 #include <tempdir.h>
+
+#include <tuple>
 
 using namespace t3ds;
 
 namespace {
 
 struct TestL3DS : L3DS {  // the reader in reach
-    using L3DS::FindChunk, L3DS::ReadByte, L3DS::ReadChunkHeader, L3DS::ReadFloat, L3DS::ReadInt, L3DS::ReadShort,
-        L3DS::ReadString, L3DS::Seek, L3DS::endOfData, L3DS::position;
+    using L3DS::ReadByte, L3DS::ReadFloat, L3DS::ReadInt, L3DS::ReadShort, L3DS::Seek, L3DS::endOfData, L3DS::position;
     void attach(const Bytes& bytes) { buffer = bytes.data(), bufferSize = uint32_t(bytes.size()); }
 };
 
@@ -32,70 +34,58 @@ std::string dump(const L3DS& s)
            std::to_string(s.GetCameraCount());
 }
 
+// Every field of an object, comparable and printable.
+auto key(const LColorRGB& c) { return std::make_tuple(c.r, c.g, c.b); }
+auto key(const LVec3& v) { return std::make_tuple(v.x, v.y, v.z); }
+auto key(const LTextureMap& m)
+{
+    return std::make_tuple(m.strength, std::string(m.mapName), m.uScale, m.vScale, m.uOffset, m.vOffset, m.angle);
+}
+auto key(const LMaterial& m)
+{
+    return std::make_tuple(m.GetName(), m.id, key(m.ambient), key(m.diffuse), key(m.specular), m.shininess,
+                           m.transparency, m.shading, std::make_tuple(key(m.textureMap1), key(m.textureMap2),
+                           key(m.opacityMap), key(m.reflectionMap), key(m.bumpMap), key(m.specularMap)));
+}
+
 MeshSpec cubeWith(std::vector<std::pair<std::string, std::vector<uint16_t>>> groups)
 {
     MeshSpec m = cube();
-    m.materialGroups = std::move(groups);
-    return m;
+    return m.materialGroups = std::move(groups), m;
 }
 
 } // namespace
 
 // Scripts of reads on one buffer: after each step the value, the position
-// and the end-of-data flag are as the bounds rules say.
-TEST(Reader, PrimitiveReadsStringsAndChunkSearch)
+// and the end-of-data flag are as the bounds rules say (a read of n bytes
+// needs position + n below the size; a seek clamps to the last byte).
+TEST(Reader, PrimitiveReadsAndSeeks)
 {
-    enum Op { kByte, kShort, kInt, kFloat, kSeek, kString, kHeader, kFind };
-    constexpr uint32_t kAny = ~0u;  // as pos: neither position nor flag checked
-    // arg: the offset of a seek, the maxLength of a string, the id sought; value: the value read (float bits), the
-    // characters stored, the id read or whether it was found; pos: the position afterwards (and the start of the
-    // chunk read or found, whose end is `end`); text: what a string read stores.
-    struct Step { Op op; uint32_t arg, value, pos; bool eod; const char* text = ""; uint32_t end = 0; };
+    enum Op { kByte, kShort, kInt, kFloat, kSeek };
+    struct Step { Op op; uint32_t arg, value, pos; bool eod; };  // arg: offset of a seek; value: float bits
     const std::pair<Bytes, std::vector<Step>> rows[] = {
-        {{1, 0x34, 0x12, 0x78, 0x56, 0x34, 0x12, 0, 0, 0x80, 0x3F, 9},  // little-endian; the last byte is never read
+        {{1, 0x34, 0x12, 0x78, 0x56, 0x34, 0x12, 0, 0, 0x80, 0x3F, 9},
          {{kByte, 0, 1, 1, false}, {kShort, 0, 0x1234, 3, false}, {kInt, 0, 0x12345678, 7, false},
           {kFloat, 0, 0x3F800000, 11, false}, {kByte, 0, 0, 11, true}}},
-        {{1, 2, 3, 4, 5},  // a failed read gives 0 in place; a seek clamps and clears the flag
+        {{1, 2, 3, 4, 5},
          {{kSeek, 2, 0, 2, false}, {kInt, 0, 0, 2, true}, {kFloat, 0, 0, 2, true}, {kShort, 0, 0x0403, 4, true},
-          {kSeek, 4, 0, 4, false}, {kByte, 0, 0, 4, true}, {kSeek, 5, 0, 4, false}, {kSeek, kAny, 0, 4, false}}},
-        // The terminator is read; maxLength - 1 characters fit, the next is dropped; a string runs into the end.
-        {{0, 'a', 'b', 0, 'c', 'd', 'e', 'f', 0, 0}, {{kString, 4, 0, 1, false, ""}, {kString, 3, 2, 4, false, "ab"},
-                                                      {kString, 3, 2, 7, false, "cd"}, {kByte, 0, 'f', 8, false}}},
-        {{'a', 'b', 'c'}, {{kString, 10, 2, 2, true, "ab"}}},
-        {ChunkWriter().header(0x1234, 20).raw(Bytes(14)).bytes(),  // a header, and one at the end of the data
-         {{kHeader, 0, 0x1234, 6, false, "", 20}, {kSeek, 19, 0, 19, false}, {kHeader, 0, 0, 19, true, "", 13}}},
-        {ChunkWriter().begin(0x1000).begin(1).u32(1).end().begin(2).end().begin(3).u32(3).end().end().begin(4).end()
-             .u32(0).bytes(),  // siblings are skipped, the search stays inside the parent
-         {{kHeader, 0, 0x1000, 6, false, "", 32}, {kFind, 3, 1, 28, false, "", 32}, {kInt, 0, 3, 32, false},
-          {kSeek, 6, 0, 6, false}, {kFind, 1, 1, 12, false, "", 16}, {kSeek, 6, 0, 6, false},
-          {kFind, 4, 0, kAny, false}, {kSeek, 32, 0, 32, false}, {kFind, 4, 0, kAny, false}}},
-        {ChunkWriter().begin(0x1000).header(1, 5).u32(0).begin(2).end().end().u32(0).bytes(),  // a length below 6
-         {{kHeader, 0, 0x1000, 6, false, "", 22}, {kFind, 2, 0, kAny, false}}},
+          {kSeek, 4, 0, 4, false}, {kByte, 0, 0, 4, true}, {kSeek, 5, 0, 4, false}, {kSeek, ~0u, 0, 4, false}}},
     };
     for (const auto& [bytes, steps] : rows) {
         TestL3DS r;
         r.attach(bytes);
-        LChunkInfo parent{}, chunk{};
         for (const Step& s : steps) {
-            SCOPED_TRACE("row " + std::to_string(&bytes - &rows[0].first) + ", step " + std::to_string(&s - &steps[0]));
-            char text[16] = "qqqqqqqqqqqqqqq";
-            uint32_t value = 0;
             float f = 0;
+            uint32_t value = 0;
             switch (s.op) {
             case kByte: value = r.ReadByte(); break;
             case kShort: value = r.ReadShort(); break;
             case kInt: value = r.ReadInt(); break;
             case kFloat: f = r.ReadFloat(), std::memcpy(&value, &f, 4); break;
             case kSeek: r.Seek(s.arg); break;
-            case kString: value = uint32_t(r.ReadString(text, int(s.arg))); break;
-            case kHeader: chunk = parent = r.ReadChunkHeader(), value = parent.id; break;
-            case kFind: chunk.id = uint16_t(s.arg), value = r.FindChunk(chunk, parent); break;
             }
-            EXPECT_EQ(value, s.value);
-            EXPECT_STREQ(s.op == kString ? text : "", s.text);
-            const bool chunkRead = s.op == kHeader || (s.op == kFind && value), anywhere = s.pos == kAny;
-            EXPECT_TRUE(!chunkRead || (chunk.start == s.pos && chunk.end == s.end)) << chunk.start << ".." << chunk.end;
-            EXPECT_TRUE(anywhere || (r.position == s.pos && r.endOfData == s.eod)) << r.position << " " << r.endOfData;
+            EXPECT_TRUE(value == s.value && r.position == s.pos && r.endOfData == s.eod)
+                << "row " << &bytes - &rows[0].first << ", step " << &s - &steps[0] << ": " << value << " " << r.position;
         }
     }
 }
@@ -125,18 +115,16 @@ TEST(Load, TheListsAFileGives)
         {"98 name characters kept; a longer name misplaces the next header",
          meshes({cube(n98), cube(std::string(120, 'L')), cube("After")}), n98 + ":8/12 After:8/12 M0 L0 C0"},
         {"a name of 99 characters", meshes({cube(std::string(99, 'x'))}), "M0 L0 C0"},
-        {"materials after the objects are known to the faces", scene([](ChunkWriter& w) {
-             meshObject(w, cubeWith({{"Red", {0, 1, 2}}, {"Blue", {3, 11}}}));
-             material(w, "Blue"), material(w, "Red");
-         }), "Cube:8/12 [1,0] 1,1,1,0,0,0,0,0,0,0,0,0 M2 L0 C0"},
         // The rest of the cut name is read as a count of 22,101 faces: 1 and 3,
         // then face 0 in the zeros to the end of the data.
         {"the first of a name, scanned", meshes({firsts}, shortNames), "Cube:8/12 [6,5,4] 4,4,5,4,0,0,0,0,0,0,0,0 M9 L0 C0"},
         {"the first of a name, searched", meshes({firsts}, names),
          "Cube:8/12 [1,42,41] 41,41,42,41,0,0,0,0,0,0,0,0 M46 L0 C0"},
-        {"unknown groups and faces out of range are skipped",
-         meshes({cubeWith({{"Nowhere", {0, 1}}, {"Green", {5, 12, 60000, 6}}})}, {"Other", "Green"}),
-         "Cube:8/12 [1] 0,0,0,0,0,1,1,0,0,0,0,0 M2 L0 C0"},
+        {"materials after the objects are known; unknown groups and faces out of range are skipped",
+         scene([](ChunkWriter& w) {
+             meshObject(w, cubeWith({{"Nowhere", {0, 1}}, {"Green", {5, 12, 60000, 6}}, {"Other", {7}}}));
+             material(w, "Other"), material(w, "Green");
+         }), "Cube:8/12 [1,0] 0,0,0,0,0,1,1,0,0,0,0,0 M2 L0 C0"},
     };
     for (int level : {0, 1, 2, 5})
         rows.push_back({"faces naming missing vertices go, level " + std::to_string(level), meshes({bad}, {"O", "Mat"}),
@@ -240,15 +228,115 @@ TEST(Load, MeshesAreTheFilesProcessedAtTheirLevel)
                     want.CalcNormals(level == 2);
                 if (level == 2)
                     want.CalcTextureSpace();
-                if (level == 0 || level > 2) {
-                    want.RemoveInvalidFaces();
+                if (level == 0 || level > 2)
+                    want.RemoveInvalidFaces(), want.CopyFaceCorners();
+                for (LVec4& v : want.vertices) {  // level 0: matrix * v, divided by its w unless that is 0
+                    const float* m = want.matrix.m;
+                    const float x = v.x, y = v.y, z = v.z, w = v.w, t = m[12] * x + m[13] * y + m[14] * z + m[15] * w;
+                    const float d = t != 0 ? 1 / t : 1;
                     if (level == 0)
-                        want.TransformVertices();
-                    want.CopyFaceCorners();
+                        v = {(m[0] * x + m[1] * y + m[2] * z + m[3] * w) * d, (m[4] * x + m[5] * y + m[6] * z + m[7] * w) * d,
+                             (m[8] * x + m[9] * y + m[10] * z + m[11] * w) * d, 1};
                 }
                 EXPECT_TRUE(sameMesh(memory.GetMesh(i), want) && sameMesh(fresh.GetMesh(i), want) &&
                             sameMesh(reused.GetMesh(i), want)) << i;
             }
         }
     }
+}
+
+// Each row: the chunks of a material "M" that follows a material "X", and
+// the fields of a new material that reading them changes.
+TEST(Chunks, Materials)
+{
+    auto percent = [](ChunkWriter& w, uint16_t id, int16_t value) { w.begin(id).begin(0x0030).i16(value).end().end(); };
+    auto map = [](ChunkWriter& w, uint16_t id, const char* name) { w.begin(id).begin(0xA300).str(name).end().end(); };
+    auto reflection = [](ChunkWriter& w, uint16_t second, const std::string& name) {
+        w.begin(0xA220).begin(0x0030).i16(40).end().begin(second).str(name).end().end();
+    };
+    // want: nullptr when the material is dropped.
+    const struct { const char* name; Section chunks; std::function<void(LMaterial&)> want; } rows[] = {
+        {"colours of four kinds, of one sub-chunk each; clamped percentages; maps", [&](ChunkWriter& w) {
+             w.begin(0xA010).begin(0x0011).u8(255).u8(128).u8(0).end().end();
+             w.begin(0xA020).begin(0x0013).vec3(0.25f, 0.5f, 0.75f).end().end();
+             w.begin(0xA030).begin(0x0012).u8(51).u8(102).u8(204).end().begin(0x0011).u8(1).u8(1).u8(1).end().end();
+             percent(w, 0xA040, -20), percent(w, 0xA050, 150);
+             w.begin(0xA200).begin(0x0030).i16(80).end().begin(0xA300).str("snow.bmp").end();
+             w.begin(0xA354).f32(2).end().begin(0xA356).f32(3).end().begin(0xA358).f32(0.5f).end();
+             w.begin(0xA35A).f32(0.25f).end().begin(0xA35C).f32(45).end().begin(0xA351).u16(0).end().end();
+             map(w, 0xA204, "shine.bmp"), map(w, 0xA210, "opac.bmp"), map(w, 0xA33A, "ABCDEFGHIJKLMNOPQRSTUVWXY");
+             w.begin(0xA230).begin(0x0031).f32(0.5f).end().begin(0xA300).str("bump.bmp").end().end();
+         }, [](LMaterial& m) {
+             m.ambient = {1, float(128 / 255.0), 0}, m.diffuse = {0.25f, 0.5f, 0.75f}, m.transparency = 1;
+             m.specular = {float(51 / 255.0), float(102 / 255.0), float(204 / 255.0)};
+             m.textureMap1 = {float(80 / 100.0), "snow.bmp", 2, 3, 0.5f, 0.25f, 45};
+             std::strcpy(m.specularMap.mapName, "shine.bmp"), std::strcpy(m.opacityMap.mapName, "opac.bmp");
+             std::strcpy(m.bumpMap.mapName, "bump.bmp"), std::strcpy(m.textureMap2.mapName, "ABCDEFGHIJKLMNOPQRS");
+         }},
+        {"a colour of another kind is black; percentages of both kinds", [&](ChunkWriter& w) {
+             w.begin(0xA020).begin(0x0010).vec3(0.5f, 0.5f, 1).end().end();
+             w.begin(0xA010).begin(0x0010).vec3(1, 1, 1).end().end().begin(0xA010).begin(0x0030).i16(50).end().end();
+             percent(w, 0xA040, 25);
+             w.begin(0xA050).begin(0x0031).f32(0.375f).end().end();
+         }, [](LMaterial& m) { m.diffuse = {0.5f, 0.5f, 1}, m.shininess = 0.25f, m.transparency = 0.375f; }},
+        {"shading out of range; percentages clamped the other way", [&](ChunkWriter& w) {
+             w.begin(0xA100).i16(5).end().begin(0xA100).i16(-1).end(), percent(w, 0xA040, 150), percent(w, 0xA050, -20);
+         }, [](LMaterial& m) { m.shininess = 1; }},
+        {"shading, then wire", [](ChunkWriter& w) { w.begin(0xA100).i16(3).end().begin(0xA085).end(); },
+         [](LMaterial& m) { m.shading = sWire; }},
+        {"wire, then shading 4", [](ChunkWriter& w) { w.begin(0xA085).end().begin(0xA100).i16(4).end(); },
+         [](LMaterial& m) { m.shading = sMetal; }},
+        {"shading 0", [](ChunkWriter& w) { w.begin(0xA100).i16(2).end().begin(0xA100).i16(0).end(); },
+         [](LMaterial& m) { m.shading = sWire; }},
+        {"a reflection map without a name, of a float", [&](ChunkWriter& w) {
+             w.begin(0xA220).begin(0x0031).f32(0.5f).end().begin(0xA300).str("").end().end();
+         }, [](LMaterial& m) { m.reflectionMap.strength = 0.5f, std::strcpy(m.reflectionMap.mapName, "auto"); }},
+        {"names keep 29 characters, the material's and a reflection map's", [&](ChunkWriter& w) {
+             reflection(w.begin(0xA000).str(std::string(35, 'm')).end(), 0xA300, std::string(40, 'r'));
+         }, [](LMaterial& m) {
+             m.SetName(std::string(29, 'm'));
+             m.reflectionMap.strength = 0.4f, std::memset(m.reflectionMap.mapName, 'r', 29);
+         }},
+        {"a reflection map without 0xA300", [&](ChunkWriter& w) { reflection(w, 0xA351, "x"); }, nullptr},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        L3DS importer;
+        ASSERT_TRUE(load(importer, scene([&](ChunkWriter& w) { material(w, "X"), material(w, "M", row.chunks); })));
+        ASSERT_EQ(importer.GetMaterialCount(), row.want ? 2u : 1u);
+        LMaterial want;
+        want.SetName("M"), want.id = 1, row.want ? row.want(want) : void();
+        EXPECT_TRUE(!row.want || key(importer.GetMaterial(1)) == key(want));
+    }
+    EXPECT_EQ(LMaterial().shading, 2);
+}
+
+// A light with a spot and a byte colour, a camera with ranges; the first
+// material and mesh of a name.
+TEST(Chunks, LightsCamerasAndNames)
+{
+    L3DS importer;
+    ASSERT_TRUE(load(importer, scene([](ChunkWriter& w) {
+        w.begin(0x4000).str("Spot").begin(0x4600).vec3(1, 2, 3).begin(0x0011).u8(255).u8(0).u8(51).end();
+        w.begin(0x4610).vec3(4, 5, 6).f32(30).f32(45).end().begin(0x4659).f32(5).end().begin(0x465A).f32(50).end();
+        w.end().end().begin(0x4000).str("Cam").begin(0x4700).vec3(1, 2, 3).vec3(4, 5, 6).f32(7).f32(48);
+        w.begin(0x4720).f32(1).f32(500).end().end().end();
+        material(w, "Snow"), material(w, "Snow"), material(w, "Ice");
+        meshObject(w, cube("A")), meshObject(w, cube("B")), meshObject(w, cube("B"));
+    })));
+    ASSERT_TRUE(importer.GetLightCount() == 1 && importer.GetCameraCount() == 1);
+    const LLight& l = importer.GetLight(0);
+    const LCamera& c = importer.GetCamera(0);
+    const auto p = std::make_tuple(1.f, 2.f, 3.f), t = std::make_tuple(4.f, 5.f, 6.f);
+    EXPECT_EQ(std::make_tuple(l.GetName(), key(l.position), key(l.color), l.spotlight, key(l.target), l.hotspot, l.falloff,
+                              l.innerRange, l.outerRange),
+              std::make_tuple(std::string("Spot"), p, std::make_tuple(1.f, 0.f, 0.2f), true, t, 30.f, 45.f, 5.f, 50.f));
+    EXPECT_EQ(std::make_tuple(c.GetName(), key(c.position), key(c.target), c.bank, c.fov, c.nearPlane, c.farPlane),
+              std::make_tuple(std::string("Cam"), p, t, 7.f, 50.f, 1.f, 500.f));
+    const L3DS& constant = importer;
+    EXPECT_TRUE(importer.FindMaterial("Snow") == &importer.GetMaterial(0) && constant.FindMesh("B") == &constant.GetMesh(1));
+    EXPECT_TRUE(!importer.FindMaterial("snow") && !constant.FindMaterial("Sno") && !importer.FindMesh("b"));
+    importer.SetPostProcessLevel(1);
+    importer.Clear();
+    EXPECT_TRUE(importer.GetMeshCount() + importer.GetMaterialCount() == 0 && importer.GetPostProcessLevel() == 2);
 }
