@@ -43,14 +43,14 @@ struct MeshSpec {
     std::vector<std::array<uint16_t, 3>> faces = {};
     std::vector<uint32_t> groups = {};  // 0x4150 when not empty
     std::vector<std::pair<std::string, std::vector<uint16_t>>> materialGroups = {};
-    std::vector<float> matrix = {};  // 0x4160 when not empty (12 floats)
+    std::vector<std::array<float, 12>> matrix = {};  // 0x4160 when not empty
 };
 
-// A list chunk: a uint16 count, then the items' floats.
+// A list chunk: a uint16 count (unless not `counted`), then the items' floats.
 template <size_t N>
-void floatList(ChunkWriter& w, uint16_t id, const std::vector<std::array<float, N>>& items)
+void floatList(ChunkWriter& w, uint16_t id, const std::vector<std::array<float, N>>& items, bool counted = true)
 {
-    w.begin(id).u16(uint16_t(items.size()));
+    (counted ? w.begin(id).u16(uint16_t(items.size())) : w.begin(id));
     for (const auto& item : items)
         for (float f : item)
             w.f32(f);
@@ -86,12 +86,8 @@ inline void meshObject(ChunkWriter& w, const MeshSpec& m)
         floatList(w, 0x4110, m.vertices);
     if (!m.uvs.empty())
         floatList(w, 0x4140, m.uvs);
-    if (!m.matrix.empty()) {
-        w.begin(0x4160);
-        for (float f : m.matrix)
-            w.f32(f);
-        w.end();
-    }
+    if (!m.matrix.empty())
+        floatList(w, 0x4160, m.matrix, false);
     if (!m.faces.empty())
         faceList(w, m);
     w.end().end();
@@ -157,8 +153,8 @@ inline LMesh meshFrom(const MeshSpec& spec)
         m.vertices[i] = {spec.vertices[i][0], spec.vertices[i][1], spec.vertices[i][2], 1.0f};
     for (size_t i = 0; i < spec.uvs.size() && i < spec.vertices.size(); ++i)
         m.texCoords[i] = {spec.uvs[i][0], spec.uvs[i][1]};
-    for (size_t i = 0; i < spec.matrix.size(); ++i)
-        m.matrix.m[4 * (i / 3) + i % 3] = spec.matrix[i];
+    for (size_t i = 0; i < 12 && !spec.matrix.empty(); ++i)
+        m.matrix.m[4 * (i / 3) + i % 3] = spec.matrix[0][i];
     for (size_t i = 0; i < spec.faces.size(); ++i)
         m.faceRecords[i] = {spec.faces[i][0], spec.faces[i][1], spec.faces[i][2],
                             i < spec.groups.size() ? spec.groups[i] : 1, {}, {}, {}, 0};

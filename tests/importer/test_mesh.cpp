@@ -77,15 +77,11 @@ void calcTextureSpace(LMesh& m)
     for (auto& f : m.faceRecords) {
         const LVec4 P[3] = {m.vertices[f.a], m.vertices[f.b], m.vertices[f.c]};
         const LVec2 T[3] = {m.texCoords[f.a], m.texCoords[f.b], m.texCoords[f.c]};
-        float t[3], b[3];
         for (int k = 0; k < 3; ++k) {
             const float a = (&P[0].x)[k], pb = (&P[1].x)[k], pc = (&P[2].x)[k];
             const LVec3 p = cross({pb - a, T[1].u - T[0].u, T[1].v - T[0].v}, {pc - a, T[2].u - T[0].u, T[2].v - T[0].v});
-            t[k] = -(p.y / p.x);
-            b[k] = -(p.z / p.x);
+            (&f.faceTangent.x)[k] = -(p.y / p.x), (&f.faceBinormal.x)[k] = -(p.z / p.x);
         }
-        f.faceTangent = {t[0], t[1], t[2]};
-        f.faceBinormal = {b[0], b[1], b[2]};
     }
     const auto lists = adjacency(m);
     for (size_t v = 0; v < m.vertices.size(); ++v) {
@@ -123,22 +119,18 @@ TEST(Mesh, MatchesTheLiteralAlgorithm)
     meshes.emplace_back("a corner named twice", meshFrom({"T", {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, {},
                                                           {{0, 1, 2}, {0, 3, 1}, {0, 0, 3}}, {1, 2, 2}}));
     // A fan of 60 faces around vertex 0 in 40 groups: more than a short list holds.
-    MeshSpec fan{"Fan", {{0, 0, 0}}};
-    for (int i = 0; i <= 60; ++i) {
-        fan.vertices.push_back({std::cos(i * 0.1f), std::sin(i * 0.1f), 0.1f * i});
-        if (i < 60)
-            fan.faces.push_back({0, uint16_t(1 + i), uint16_t(2 + i)}), fan.groups.push_back(uint32_t(i % 40) * 7u);
-    }
+    MeshSpec fan{"Fan", {{0, 0, 0}, {1, 0, 0}}};
+    for (int i = 1; i <= 60; ++i)
+        fan.vertices.push_back({std::cos(i * 0.1f), std::sin(i * 0.1f), 0.1f * i}),
+            fan.faces.push_back({0, uint16_t(i), uint16_t(i + 1)}), fan.groups.push_back(uint32_t((i - 1) % 40) * 7u);
     meshes.emplace_back("a fan", meshFrom(fan));
     // 65,530 vertices, vertex 0 in ten groups: six of its nine copies fit.
-    LMesh limit;
-    limit.SetVertexArraySize(65530);
-    limit.SetTriangleArraySize(10);
+    MeshSpec limit{"Limit"};
     for (uint32_t i = 0; i < 65530; ++i)
-        limit.vertices[i] = {float(i % 256), float(i / 256), 0.0f, 1.0f};
+        limit.vertices.push_back({float(i % 256), float(i / 256), 0.0f});
     for (uint16_t i = 0; i < 10; ++i)
-        limit.faceRecords[i] = {0, uint16_t(1 + i), uint16_t(257 + i), 1u << i, {}, {}, {}, 0};
-    meshes.emplace_back("splits up to index 65535", limit);
+        limit.faces.push_back({0, uint16_t(1 + i), uint16_t(257 + i)}), limit.groups.push_back(1u << i);
+    meshes.emplace_back("splits up to index 65535", meshFrom(limit));
     meshes.emplace_back("a large grid", meshFrom(grid("Grid", 120, 100, 9)));
 
     for (auto& [name, original] : meshes) {
@@ -150,16 +142,13 @@ TEST(Mesh, MatchesTheLiteralAlgorithm)
             ref::calcNormals(want, pipeline != 0);
             if (pipeline < 3)
                 ref::calcTextureSpace(want);
-            if (pipeline == 2)
-                got.CalcNormalsAndTextureSpace();
-            else
-                got.CalcNormals(pipeline != 0);
+            pipeline == 2 ? got.CalcNormalsAndTextureSpace() : got.CalcNormals(pipeline != 0);
             if (pipeline < 2)
                 got.CalcTextureSpace();
             ASSERT_TRUE(sameMesh(got, want));
         }
     }
-    LMesh limitDone = limit;
+    LMesh limitDone = meshFrom(limit);
     limitDone.CalcNormals(true);
     EXPECT_TRUE(limitDone.GetVertexCount() == 65536 && limitDone.GetFace(1).a == 65530 && limitDone.GetFace(7).a == 0);
 }
