@@ -114,12 +114,12 @@ inline Bytes meshes(const std::vector<MeshSpec>& list, const std::vector<std::st
 }
 
 // A unit cube: side s (-z, +z, -y, +y, -x, +x) holds faces 2s and 2s + 1,
-// counter-clockwise seen from outside.
-inline MeshSpec cube(const std::string& name = "Cube")
+// counter-clockwise seen from outside; its face material groups.
+inline MeshSpec cube(const std::string& name = "Cube", decltype(MeshSpec::materialGroups) materialGroups = {})
 {
     return {name, {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0, 1, 1}}, {},
             {{0, 2, 1}, {0, 3, 2}, {4, 5, 6}, {4, 6, 7}, {0, 1, 5}, {0, 5, 4}, {3, 7, 6}, {3, 6, 2}, {0, 4, 7},
-             {0, 7, 3}, {1, 2, 6}, {1, 6, 5}}};
+             {0, 7, 3}, {1, 2, 6}, {1, 6, 5}}, {}, std::move(materialGroups)};
 }
 
 // A cols x rows grid with texture coordinates, in `bands` smoothing groups by
