@@ -70,6 +70,7 @@ void claimingObject(ChunkWriter& w)
 // the time is a fraction of a second where it used to be seconds to minutes.
 TEST(LoadBudget, HostileFilesStayWithinTheBound)
 {
+    EXPECT_TRUE(LBudget(100, 10).TakeMemory(100) && LBudget(100, 10).TakeWork(10));  // a budget's limits are allowed
     const Section material = [](ChunkWriter& w) { w.begin(0xAFFF).end(); };
     const Section emptyMesh = [](ChunkWriter& w) { w.begin(0x4000).str("").begin(0x4100).end().end(); };
     const Section node = [](ChunkWriter& w) { w.begin(0xB002).begin(0xB010).str("x").end().end(); };
