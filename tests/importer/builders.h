@@ -36,7 +36,7 @@ inline Bytes scene(const Section& editor, const Section& after = {}, size_t pad 
     return bytes;
 }
 
-struct MeshSpec {
+struct MeshShape {
     std::string name = "Mesh";
     std::vector<std::array<float, 3>> vertices = {};
     std::vector<std::array<float, 2>> uvs = {};
@@ -58,7 +58,7 @@ void floatList(ChunkWriter& w, uint16_t id, const std::vector<std::array<float, 
 }
 
 // 0x4120 { faces, 0x4130 material groups, 0x4150 smoothing groups }
-inline void faceList(ChunkWriter& w, const MeshSpec& m)
+inline void faceList(ChunkWriter& w, const MeshShape& m)
 {
     w.begin(0x4120).u16(uint16_t(m.faces.size()));
     for (const auto& f : m.faces)
@@ -79,7 +79,7 @@ inline void faceList(ChunkWriter& w, const MeshSpec& m)
 }
 
 // 0x4000 { name, 0x4100 { 0x4110, 0x4140, 0x4160, 0x4120 } }, lists when not empty.
-inline void meshObject(ChunkWriter& w, const MeshSpec& m)
+inline void meshObject(ChunkWriter& w, const MeshShape& m)
 {
     w.begin(0x4000).str(m.name).begin(0x4100);
     if (!m.vertices.empty())
@@ -103,19 +103,19 @@ inline void material(ChunkWriter& w, const std::string& name, const Section& ext
 }
 
 // Materials named `materials`, then the meshes.
-inline Bytes meshes(const std::vector<MeshSpec>& list, const std::vector<std::string>& materials = {})
+inline Bytes meshes(const std::vector<MeshShape>& list, const std::vector<std::string>& materials = {})
 {
     return scene([&](ChunkWriter& w) {
         for (const std::string& name : materials)
             material(w, name);
-        for (const MeshSpec& m : list)
+        for (const MeshShape& m : list)
             meshObject(w, m);
     });
 }
 
 // A unit cube: side s (-z, +z, -y, +y, -x, +x) holds faces 2s and 2s + 1,
 // counter-clockwise seen from outside; its face material groups.
-inline MeshSpec cube(const std::string& name = "Cube", decltype(MeshSpec::materialGroups) materialGroups = {})
+inline MeshShape cube(const std::string& name = "Cube", decltype(MeshShape::materialGroups) materialGroups = {})
 {
     return {name, {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0, 1, 1}}, {},
             {{0, 2, 1}, {0, 3, 2}, {4, 5, 6}, {4, 6, 7}, {0, 1, 5}, {0, 5, 4}, {3, 7, 6}, {3, 6, 2}, {0, 4, 7},
@@ -124,9 +124,9 @@ inline MeshSpec cube(const std::string& name = "Cube", decltype(MeshSpec::materi
 
 // A cols x rows grid with texture coordinates, in `bands` smoothing groups by
 // rows: the vertices along the seams are split.
-inline MeshSpec grid(const std::string& name, int cols, int rows, int bands)
+inline MeshShape grid(const std::string& name, int cols, int rows, int bands)
 {
-    MeshSpec m{name};
+    MeshShape m{name};
     for (int i = 0; i < cols * rows; ++i) {
         const int x = i % cols, y = i / cols;
         m.vertices.push_back({float(x), float(y), float(x * y % 3)});
@@ -140,24 +140,24 @@ inline MeshSpec grid(const std::string& name, int cols, int rows, int bands)
     return m;
 }
 
-// The mesh as the reader must build it from `spec`, before post-processing:
+// The mesh as the reader must build it from `shape`, before post-processing:
 // positions with w = 1, texture coordinates up to the vertex count, the 12
 // matrix values in rows 0..3 of columns 0..2, smoothing group 1 by default.
-inline LMesh meshFrom(const MeshSpec& spec)
+inline LMesh meshFrom(const MeshShape& shape)
 {
     LMesh m;
-    m.SetName(spec.name);
-    m.SetVertexArraySize(uint32_t(spec.vertices.size()));
-    m.SetTriangleArraySize(uint32_t(spec.faces.size()));
-    for (size_t i = 0; i < spec.vertices.size(); ++i)
-        m.vertices[i] = {spec.vertices[i][0], spec.vertices[i][1], spec.vertices[i][2], 1.0f};
-    for (size_t i = 0; i < spec.uvs.size() && i < spec.vertices.size(); ++i)
-        m.texCoords[i] = {spec.uvs[i][0], spec.uvs[i][1]};
-    for (size_t i = 0; i < 12 && !spec.matrix.empty(); ++i)
-        m.matrix.m[4 * (i / 3) + i % 3] = spec.matrix[0][i];
-    for (size_t i = 0; i < spec.faces.size(); ++i)
-        m.faceRecords[i] = {spec.faces[i][0], spec.faces[i][1], spec.faces[i][2],
-                            i < spec.groups.size() ? spec.groups[i] : 1, {}, {}, {}, 0};
+    m.SetName(shape.name);
+    m.SetVertexArraySize(uint32_t(shape.vertices.size()));
+    m.SetTriangleArraySize(uint32_t(shape.faces.size()));
+    for (size_t i = 0; i < shape.vertices.size(); ++i)
+        m.vertices[i] = {shape.vertices[i][0], shape.vertices[i][1], shape.vertices[i][2], 1.0f};
+    for (size_t i = 0; i < shape.uvs.size() && i < shape.vertices.size(); ++i)
+        m.texCoords[i] = {shape.uvs[i][0], shape.uvs[i][1]};
+    for (size_t i = 0; i < 12 && !shape.matrix.empty(); ++i)
+        m.matrix.m[4 * (i / 3) + i % 3] = shape.matrix[0][i];
+    for (size_t i = 0; i < shape.faces.size(); ++i)
+        m.faceRecords[i] = {shape.faces[i][0], shape.faces[i][1], shape.faces[i][2],
+                            i < shape.groups.size() ? shape.groups[i] : 1, {}, {}, {}, 0};
     return m;
 }
 

@@ -89,14 +89,14 @@ TEST(Reader, PrimitiveReadsAndSeeks)
 // replaces them.
 TEST(Load, TheListsAFileGives)
 {
-    const MeshSpec bad{"Mesh", {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {}, {{0, 1, 2}, {0, 1, 3}, {2, 1, 0}, {9000, 0, 1}},
+    const MeshShape bad{"Mesh", {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {}, {{0, 1, 2}, {0, 1, 3}, {2, 1, 0}, {9000, 0, 1}},
                        {1, 2, 3, 4}, {{"Mat", {2}}}};
     const std::string n98(98, 'N'), cut = "ABCDEFGHIJKLMNOPQRS";  // all a group name keeps
     std::vector<std::string> names(40, "m");  // the first of a name, in a short list (scanned) and a long one (searched)
     for (int i = 0; i < 40; ++i)
         names[i] += std::to_string(i);
     names.insert(names.end(), {cut + "XYZ", cut, "", "m1", cut, "M1"});
-    const MeshSpec firsts = cube("Cube", {{"m1", {0}}, {"nothing", {1}}, {"", {2}}, {cut + "TUVW", {3}}});
+    const MeshShape firsts = cube("Cube", {{"m1", {0}}, {"nothing", {1}}, {"", {2}}, {cut + "TUVW", {3}}});
     struct Row { std::string name; Bytes file; std::string want; bool ok = true; int level = 2; };
     std::vector<Row> rows = {
         {"an empty editor", scene({}), "M0 L0 C0"},
@@ -167,19 +167,19 @@ TEST(Load, TheListsAFileGives)
 // gives the same, does the same work and holds no more memory.
 TEST(Load, MeshesAreTheFilesProcessedAtTheirLevel)
 {
-    MeshSpec scaled = cube(), tri{"Mesh", {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}}, {{0.5f, 0.25f}, {1, 0}, {0, 1}}, {{0, 1, 2}}};
+    MeshShape scaled = cube(), tri{"Mesh", {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}}, {{0.5f, 0.25f}, {1, 0}, {0, 1}}, {{0, 1, 2}}};
     scaled.matrix = {{2, 0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 3}};
     scaled.groups = {1, 1, 2, 2, 4, 4, 8, 8, 16, 16, 0x80000000u, 0x80000000u};
     tri.matrix = {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}};
-    MeshSpec bad = tri, cut = cube(), last{"Mesh", {{1, 2, 3}, {4, 5, 6}}}, lastRead = last;
+    MeshShape bad = tri, cut = cube(), last{"Mesh", {{1, 2, 3}, {4, 5, 6}}}, lastRead = last;
     bad.faces = {{0, 1, 2}, {0, 1, 3}, {3, 4, 5}, {2, 1, 0}, {9000, 0, 1}}, bad.groups = {1, 2, 3, 4, 5};
     Bytes truncated = meshes({scaled});
     truncated.resize(6 * 5 + 5 + 2 + 3 * 12 + 4);  // root, editor, object, name, mesh, 3 vertices and a bit
     cut.vertices.resize(3), cut.vertices.resize(8, {0, 0, 0}), cut.faces.clear();
     lastRead.vertices[1][2] = 0;  // the last 4 bytes of the file
     const std::vector<std::array<float, 3>> two = {{1, 1, 1}, {2, 2, 2}};
-    const MeshSpec uvFirst{"U", two, {{0.1f, 0.2f}, {0.3f, 0.4f}}}, uvAfter{"V", two, uvFirst.uvs};
-    const std::pair<Bytes, std::vector<MeshSpec>> rows[] = {
+    const MeshShape uvFirst{"U", two, {{0.1f, 0.2f}, {0.3f, 0.4f}}}, uvAfter{"V", two, uvFirst.uvs};
+    const std::pair<Bytes, std::vector<MeshShape>> rows[] = {
         {meshes({grid("Large", 120, 90, 5)}), {grid("Large", 120, 90, 5)}},
         {meshes({tri}), {tri}},  // a matrix and texture coordinates
         {meshes({scaled, grid("G", 9, 7, 3)}), {scaled, grid("G", 9, 7, 3)}},
@@ -198,17 +198,17 @@ TEST(Load, MeshesAreTheFilesProcessedAtTheirLevel)
     for (int level : {0, 1, 2, 7}) {
         L3DS reused;
         reused.SetPostProcessLevel(level);
-        for (const auto& [file, specs] : rows) {
+        for (const auto& [file, shapes] : rows) {
             SCOPED_TRACE("row " + std::to_string(&file - &rows[0].first) + ", level " + std::to_string(level));
             L3DS memory, fresh;
             memory.SetPostProcessLevel(level), fresh.SetPostProcessLevel(level);
             ASSERT_TRUE(load(memory, file) && filewriters::writeFile(dir.path("f"), file) &&
                         fresh.LoadFile(dir.path("f").c_str()) && reused.LoadFile(dir.path("f").c_str()));
-            ASSERT_TRUE(memory.GetMeshCount() == specs.size() && reused.GetMeshCount() == specs.size());
+            ASSERT_TRUE(memory.GetMeshCount() == shapes.size() && reused.GetMeshCount() == shapes.size());
             EXPECT_EQ(reused.LastLoadCost().Work(), fresh.LastLoadCost().Work());
             EXPECT_LE(reused.LastLoadCost().PeakMemory(), fresh.LastLoadCost().PeakMemory());
-            for (uint32_t i = 0; i < specs.size(); ++i) {
-                LMesh want = meshFrom(specs[i]);
+            for (uint32_t i = 0; i < shapes.size(); ++i) {
+                LMesh want = meshFrom(shapes[i]);
                 if (level == 1 || level == 2)
                     want.CalcNormals(level == 2);
                 if (level == 2)
