@@ -1,693 +1,325 @@
-// The 3DS file reader.
+// The 3DS file reader: its primitive reads, what a load gives, and the
+// material, light and camera chunks.
 #include "builders.h"
 
 #include <tempdir.h>
 
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <string>
+#include <tuple>
 
 using namespace t3ds;
 
-// --- Primitive reads -------------------------------------------------------
+namespace {
 
-TEST(Reader, PrimitiveReadsAreLittleEndianAndStrictlyBounded)
+struct TestL3DS : L3DS {  // the reader in reach
+    using L3DS::ReadByte, L3DS::ReadFloat, L3DS::ReadInt, L3DS::ReadShort, L3DS::Seek, L3DS::endOfData, L3DS::position;
+    void attach(const Bytes& bytes) { buffer = bytes.data(), bufferSize = uint32_t(bytes.size()); }
+};
+
+// The scene as text: each mesh as "name:vertices/triangles", with its
+// material list and every face's material id when it has a material list;
+// then the counts of materials, lights and cameras.
+std::string dump(const L3DS& s)
 {
-    const Bytes bytes = {0x01, 0x34, 0x12, 0x78, 0x56, 0x34, 0x12, 0x00, 0x00, 0x80, 0x3F, 0xAA};
-    TestL3DS r;
-    r.attach(bytes);
-    EXPECT_EQ(r.ReadByte(), 0x01);
-    EXPECT_EQ(r.ReadShort(), 0x1234);
-    EXPECT_EQ(r.ReadInt(), 0x12345678u);
-    EXPECT_EQ(r.pos(), 7u);
-    EXPECT_EQ(r.ReadFloat(), 1.0f);  // bytes 7..10; 11 + 0 < 12
-    EXPECT_FALSE(r.eod());
-    EXPECT_EQ(r.pos(), 11u);
-    // The last byte is never consumed: position + 1 < size fails.
-    EXPECT_EQ(r.ReadByte(), 0);
-    EXPECT_TRUE(r.eod());
-    EXPECT_EQ(r.pos(), 11u);
-}
-
-TEST(Reader, FailedReadLeavesPositionAndReturnsZero)
-{
-    const Bytes bytes = {1, 2, 3, 4, 5};
-    TestL3DS r;
-    r.attach(bytes);
-    r.Seek(2);
-    EXPECT_EQ(r.ReadInt(), 0u);  // 2 + 4 < 5 fails
-    EXPECT_TRUE(r.eod());
-    EXPECT_EQ(r.pos(), 2u);
-    EXPECT_EQ(r.ReadFloat(), 0.0f);
-    EXPECT_EQ(r.ReadShort(), 0x0403);  // 2 + 2 < 5
-    EXPECT_EQ(r.pos(), 4u);
-}
-
-TEST(Reader, SeekClampsAndClearsEndOfData)
-{
-    const Bytes bytes(10, 0);
-    TestL3DS r;
-    r.attach(bytes);
-    r.setEod();
-    r.Seek(4);
-    EXPECT_EQ(r.pos(), 4u);
-    EXPECT_FALSE(r.eod());
-    r.Seek(10);
-    EXPECT_EQ(r.pos(), 9u);
-    r.Seek(0xFFFFFFFFu);
-    EXPECT_EQ(r.pos(), 9u);
-}
-
-// --- Strings ---------------------------------------------------------------
-
-TEST(Reader, StringThatFitsConsumesItsTerminator)
-{
-    const Bytes bytes = {'a', 'b', 'c', 0, 'x', 0, 0};
-    TestL3DS r;
-    r.attach(bytes);
-    char dest[10];
-    EXPECT_EQ(r.ReadString(dest, 10), 3);
-    EXPECT_STREQ(dest, "abc");
-    EXPECT_EQ(r.pos(), 4u);
-}
-
-TEST(Reader, EmptyString)
-{
-    const Bytes bytes = {0, 'x', 0};
-    TestL3DS r;
-    r.attach(bytes);
-    char dest[4] = {'q', 'q', 'q', 0};
-    EXPECT_EQ(r.ReadString(dest, 4), 0);
-    EXPECT_STREQ(dest, "");
-    EXPECT_EQ(r.pos(), 1u);
-}
-
-TEST(Reader, StringOfExactlyMaxMinusOneCharacters)
-{
-    const Bytes bytes = {'a', 'b', 0, 'z', 0};
-    TestL3DS r;
-    r.attach(bytes);
-    char dest[3];
-    EXPECT_EQ(r.ReadString(dest, 3), 2);
-    EXPECT_STREQ(dest, "ab");
-    EXPECT_EQ(r.pos(), 3u);  // the terminator is consumed
-}
-
-TEST(Reader, LongStringIsCutAndTheNextCharacterDropped)
-{
-    const Bytes bytes = {'a', 'b', 'c', 'd', 'e', 0, 0, 0};
-    TestL3DS r;
-    r.attach(bytes);
-    char dest[3];
-    EXPECT_EQ(r.ReadString(dest, 3), 2);
-    EXPECT_STREQ(dest, "ab");
-    EXPECT_EQ(r.pos(), 3u);  // 'c' consumed and dropped
-    EXPECT_EQ(r.ReadByte(), 'd');
-}
-
-TEST(Reader, StringRunningIntoTheEndOfData)
-{
-    const Bytes bytes = {'a', 'b', 'c'};
-    TestL3DS r;
-    r.attach(bytes);
-    char dest[10];
-    EXPECT_EQ(r.ReadString(dest, 10), 2);  // 'c' (the last byte) cannot be read
-    EXPECT_STREQ(dest, "ab");
-    EXPECT_TRUE(r.eod());
-}
-
-// --- Chunk headers and FindChunk ---------------------------------------------
-
-TEST(Reader, ChunkHeaderAndHeaderAtEnd)
-{
-    ChunkWriter w;
-    w.header(0x1234, 20).u32(0).u32(0).u32(0).u16(0);
-    TestL3DS r;
-    r.attach(w.bytes());
-    LChunkInfo h = r.ReadChunkHeader();
-    EXPECT_EQ(h.id, 0x1234);
-    EXPECT_EQ(h.start, 6u);
-    EXPECT_EQ(h.end, 20u);
-    r.Seek(19);
-    h = r.ReadChunkHeader();
-    EXPECT_EQ(h.id, 0);
-    EXPECT_EQ(h.start, 19u);
-    EXPECT_EQ(h.end, 13u);
-}
-
-TEST(Reader, FindChunkSkipsSiblingsAndStaysInsideParent)
-{
-    ChunkWriter w;
-    w.begin(0x1000);
-    w.begin(0x0001).u32(1).end();
-    w.begin(0x0002).u32(2).end();
-    w.begin(0x0003).u32(3).end();
-    w.end();
-    w.begin(0x0004).u32(4).end();
-    w.u32(0);
-    TestL3DS r;
-    r.attach(w.bytes());
-    const LChunkInfo parent = r.ReadChunkHeader();
-    LChunkInfo target;
-    target.id = 0x0003;
-    ASSERT_TRUE(r.FindChunk(target, parent));
-    EXPECT_EQ(target.start, 6u + 20u + 6u);
-    EXPECT_EQ(target.end, 6u + 30u);
-    EXPECT_EQ(r.pos(), target.start);
-    EXPECT_EQ(r.ReadInt(), 3u);
-
-    r.Seek(parent.start);
-    target.id = 0x0004;  // a sibling of the parent: not found
-    EXPECT_FALSE(r.FindChunk(target, parent));
-    r.Seek(parent.end);
-    EXPECT_FALSE(r.FindChunk(target, parent));  // position >= parent.end
-}
-
-TEST(Reader, FindChunkGivesUpOnABrokenLength)
-{
-    ChunkWriter w;
-    w.begin(0x1000);
-    w.header(0x0001, 2).u32(0);  // length below 6: its end lies before its start
-    w.begin(0x0002).u32(2).end();
-    w.end();
-    w.u32(0);
-    TestL3DS r;
-    r.attach(w.bytes());
-    const LChunkInfo parent = r.ReadChunkHeader();
-    LChunkInfo target;
-    target.id = 0x0002;
-    EXPECT_FALSE(r.FindChunk(target, parent));
-}
-
-// --- Loading ------------------------------------------------------------------
-
-TEST(Load, MinimalSceneLoadsEmpty)
-{
-    L3DS importer;
-    EXPECT_TRUE(load(importer, scene({})));
-    EXPECT_EQ(importer.GetMeshCount(), 0u);
-    EXPECT_EQ(importer.GetMaterialCount(), 0u);
-    EXPECT_EQ(importer.GetLightCount(), 0u);
-    EXPECT_EQ(importer.GetCameraCount(), 0u);
-}
-
-TEST(Load, RootMustBe4D4D)
-{
-    ChunkWriter w;
-    w.begin(0x4D4C).begin(0x3D3D).end().end().u32(0);
-    L3DS importer;
-    EXPECT_FALSE(load(importer, w.bytes()));
-}
-
-TEST(Load, RootWithoutEditorFailsAfterClearing)
-{
-    L3DS importer;
-    ASSERT_TRUE(load(importer, scene([](ChunkWriter& w) { meshObject(w, cube()); })));
-    ASSERT_EQ(importer.GetMeshCount(), 1u);
-    importer.SetPostProcessLevel(1);
-
-    ChunkWriter w;
-    w.begin(0x4D4D).begin(0xB000).end().end().u32(0);
-    EXPECT_FALSE(load(importer, w.bytes()));
-    EXPECT_EQ(importer.GetMeshCount(), 0u);
-    EXPECT_EQ(importer.GetMaterialCount(), 0u);
-}
-
-TEST(Load, EmptyOrMissingInputFailsAndKeepsTheScene)
-{
-    L3DS importer;
-    ASSERT_TRUE(load(importer, scene([](ChunkWriter& w) { meshObject(w, cube()); })));
-    EXPECT_FALSE(importer.LoadMemory(nullptr, 10));
-    const uint8_t byte = 0;
-    EXPECT_FALSE(importer.LoadMemory(&byte, 0));
-    EXPECT_FALSE(importer.LoadFile("/nonexistent/floerush/penguin.3ds"));
-    EXPECT_FALSE(importer.LoadFile(nullptr));
-
-    TempDir dir;
-    ASSERT_TRUE(filewriters::writeFile(dir.path("empty.3ds"), {}));
-    EXPECT_FALSE(importer.LoadFile(dir.path("empty.3ds").c_str()));
-    EXPECT_FALSE(importer.LoadFile(dir.root().c_str()));  // a folder
-    EXPECT_EQ(importer.GetMeshCount(), 1u);
-}
-
-TEST(Load, LoadFileMatchesLoadMemory)
-{
-    MeshSpec m = cube();
-    m.groups = {1, 1, 2, 2, 4, 4, 8, 8, 16, 16, 32, 32};
-    const Bytes bytes = scene([&](ChunkWriter& w) { meshObject(w, m); });
-    TempDir dir;
-    ASSERT_TRUE(filewriters::writeFile(dir.path("cube.3ds"), bytes));
-    L3DS a, b;
-    ASSERT_TRUE(a.LoadFile(dir.path("cube.3ds").c_str()));
-    ASSERT_TRUE(load(b, bytes));
-    ASSERT_EQ(a.GetMeshCount(), 1u);
-    const LMesh& ma = a.GetMesh(0);
-    const LMesh& mb = b.GetMesh(0);
-    EXPECT_EQ(ma.GetName(), "Cube");
-    ASSERT_EQ(ma.GetVertexCount(), 24u);
-    ASSERT_EQ(ma.GetVertexCount(), mb.GetVertexCount());
-    EXPECT_EQ(0, std::memcmp(ma.GetVertexData(), mb.GetVertexData(), 16 * ma.GetVertexCount()));
-    EXPECT_EQ(0, std::memcmp(ma.normals.data(), mb.normals.data(), 12 * ma.GetVertexCount()));
-    EXPECT_EQ(0, std::memcmp(ma.GetTriangleData(), mb.GetTriangleData(), 6 * ma.GetTriangleCount()));
-}
-
-TEST(Load, MeshGeometryIsRead)
-{
-    MeshSpec m;
-    m.name = "Tri";
-    m.vertices = {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}};
-    m.uvs = {{0.5f, 0.25f}, {1, 0}, {0, 1}};
-    m.faces = {{0, 1, 2}};
-    L3DS importer;
-    importer.SetPostProcessLevel(7);  // no geometric processing
-    ASSERT_TRUE(load(importer, scene([&](ChunkWriter& w) { meshObject(w, m); })));
-    ASSERT_EQ(importer.GetMeshCount(), 1u);
-    const LMesh& mesh = importer.GetMesh(0);
-    EXPECT_EQ(mesh.GetName(), "Tri");
-    ASSERT_EQ(mesh.GetVertexCount(), 3u);
-    EXPECT_EQ(mesh.GetVertex(1).x, 4.0f);
-    EXPECT_EQ(mesh.GetVertex(1).y, 5.0f);
-    EXPECT_EQ(mesh.GetVertex(1).z, 6.0f);
-    EXPECT_EQ(mesh.GetVertex(1).w, 1.0f);
-    EXPECT_EQ(mesh.GetUV(0).u, 0.5f);
-    EXPECT_EQ(mesh.GetUV(0).v, 0.25f);
-    ASSERT_EQ(mesh.GetTriangleCount(), 1u);
-    EXPECT_EQ(mesh.GetFace(0).smoothingGroup, 1u);  // no 0x4150
-    EXPECT_EQ(mesh.GetFace(0).materialId, 0u);
-    EXPECT_EQ(mesh.GetTriangle(0).c, 2);
-    EXPECT_EQ(importer.GetPostProcessLevel(), 7);  // a load keeps the level
-}
-
-TEST(Load, MeshMatrixLayout)
-{
-    const float f[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
-    MeshSpec m = cube();
-    m.matrix = f;
-    L3DS importer;
-    ASSERT_TRUE(load(importer, scene([&](ChunkWriter& w) { meshObject(w, m); })));
-    const LMat4& mat = importer.GetMesh(0).GetMatrix();
-    const float expected[16] = {1, 2, 3, 0, 4, 5, 6, 0, 7, 8, 9, 0, 10, 11, 12, 1};
-    for (int i = 0; i < 16; ++i)
-        EXPECT_EQ(mat.m[i], expected[i]) << i;
-}
-
-TEST(Load, EmptyMeshObjectIsKept)
-{
-    L3DS importer;
-    ASSERT_TRUE(load(importer, scene([](ChunkWriter& w) {
-        w.begin(0x4000).str("Empty").begin(0x4100).end().end();
-    })));
-    ASSERT_EQ(importer.GetMeshCount(), 1u);
-    EXPECT_EQ(importer.GetMesh(0).GetVertexCount(), 0u);
-    EXPECT_EQ(importer.GetMesh(0).GetTriangleCount(), 0u);
-    EXPECT_EQ(importer.GetMesh(0).GetVertexData(), nullptr);
-}
-
-TEST(Load, MeshesInFileOrderAndFindMesh)
-{
-    MeshSpec a = cube(), b = cube(), c = cube();
-    a.name = "A";
-    b.name = "B";
-    c.name = "C";
-    L3DS importer;
-    ASSERT_TRUE(load(importer, scene([&](ChunkWriter& w) {
-        meshObject(w, a);
-        w.begin(0x0100).f32(1).end();  // an unknown editor chunk between objects
-        meshObject(w, b);
-        meshObject(w, c);
-    })));
-    ASSERT_EQ(importer.GetMeshCount(), 3u);
-    EXPECT_EQ(importer.GetMesh(0).GetName(), "A");
-    EXPECT_EQ(importer.GetMesh(2).GetName(), "C");
-    EXPECT_EQ(importer.FindMesh("B"), &importer.GetMesh(1));
-    EXPECT_EQ(importer.FindMesh("b"), nullptr);
-}
-
-TEST(Load, MaterialsAfterObjectsAreFound)
-{
-    MeshSpec m = cube();
-    m.materialGroups = {{"Red", {0, 1, 2}}, {"Blue", {3, 11}}};
-    L3DS importer;
-    ASSERT_TRUE(load(importer, scene([&](ChunkWriter& w) {
-        meshObject(w, m);
-        material(w, "Blue");
-        material(w, "Red");
-    })));
-    ASSERT_EQ(importer.GetMaterialCount(), 2u);
-    const LMesh& mesh = importer.GetMesh(0);
-    ASSERT_EQ(mesh.GetMaterialCount(), 2u);
-    EXPECT_EQ(mesh.GetMaterial(0), 1u);  // Red
-    EXPECT_EQ(mesh.GetMaterial(1), 0u);  // Blue
-    EXPECT_EQ(mesh.GetFace(0).materialId, 1u);
-    EXPECT_EQ(mesh.GetFace(2).materialId, 1u);
-    EXPECT_EQ(mesh.GetFace(3).materialId, 0u);
-    EXPECT_EQ(mesh.GetFace(11).materialId, 0u);
-}
-
-TEST(Load, FaceGroupsFindTheFirstMaterialOfTheirName)
-{
-    // A short material list is scanned, a long one searched through an index:
-    // both give the first material of the name in list order, byte for byte.
-    const std::string cut = "ABCDEFGHIJKLMNOPQRS";  // 19 characters, all a group name keeps
-    for (int count : {3, 40}) {
-        SCOPED_TRACE(count);
-        std::vector<std::string> names;
-        for (int i = 0; i < count; ++i)
-            names.push_back("m" + std::to_string(i));
-        const uint32_t cutId = uint32_t(names.size()) + 1, emptyId = cutId + 1;
-        for (const std::string& name : {cut + "XYZ", cut, std::string(), std::string("m1"), cut, std::string("M1")})
-            names.push_back(name);
-        MeshSpec m = cube();
-        m.materialGroups = {{"m1", {0}}, {"nothing", {1}}, {"", {2}}, {cut + "TUVW", {3}}};
-        L3DS importer;
-        ASSERT_TRUE(load(importer, scene([&](ChunkWriter& w) {
-            for (const std::string& name : names)
-                material(w, name);
-            meshObject(w, m);
-        })));
-        const LMesh& mesh = importer.GetMesh(0);
-        ASSERT_EQ(mesh.GetMaterialCount(), 3u);
-        EXPECT_EQ(mesh.GetMaterial(0), 1u);
-        EXPECT_EQ(mesh.GetMaterial(1), emptyId);
-        EXPECT_EQ(mesh.GetMaterial(2), cutId);  // not the longer name before it
+    std::string out;
+    for (uint32_t i = 0; i < s.GetMeshCount(); ++i) {
+        const LMesh& m = s.GetMesh(i);
+        out += m.GetName() + ":" + std::to_string(m.GetVertexCount()) + "/" + std::to_string(m.GetTriangleCount());
+        for (uint32_t k = 0; k < m.GetMaterialCount(); ++k)
+            out += (k ? "," : " [") + std::to_string(m.GetMaterial(k)) + (k + 1 < m.GetMaterialCount() ? "" : "]");
+        for (uint32_t f = 0; m.GetMaterialCount() && f < m.GetTriangleCount(); ++f)
+            out += (f ? "," : " ") + std::to_string(m.GetFace(f).materialId);
+        out += " ";
     }
+    return out + "M" + std::to_string(s.GetMaterialCount()) + " L" + std::to_string(s.GetLightCount()) + " C" +
+           std::to_string(s.GetCameraCount());
 }
 
-TEST(Load, UnknownMaterialGroupAndOutOfRangeFacesAreSkipped)
+// Every field of an object, comparable and printable.
+auto key(const LColorRGB& c) { return std::make_tuple(c.r, c.g, c.b); }
+auto key(const LVec3& v) { return std::make_tuple(v.x, v.y, v.z); }
+auto key(const LTextureMap& m)
 {
-    MeshSpec m = cube();
-    m.materialGroups = {{"Nowhere", {0, 1}}, {"Green", {5, 12, 60000, 6}}};
-    L3DS importer;
-    ASSERT_TRUE(load(importer, scene([&](ChunkWriter& w) {
-        material(w, "Other");
-        material(w, "Green");
-        meshObject(w, m);
-    })));
-    const LMesh& mesh = importer.GetMesh(0);
-    ASSERT_EQ(mesh.GetMaterialCount(), 1u);
-    EXPECT_EQ(mesh.GetMaterial(0), 1u);
-    EXPECT_EQ(mesh.GetFace(0).materialId, 0u);
-    EXPECT_EQ(mesh.GetFace(5).materialId, 1u);
-    EXPECT_EQ(mesh.GetFace(6).materialId, 1u);
-    EXPECT_EQ(mesh.GetTriangleCount(), 12u);
+    return std::make_tuple(m.strength, std::string(m.mapName), m.uScale, m.vScale, m.uOffset, m.vOffset, m.angle);
+}
+auto key(const LMaterial& m)
+{
+    return std::make_tuple(m.GetName(), m.id, key(m.ambient), key(m.diffuse), key(m.specular), m.shininess,
+                           m.transparency, m.shading, std::make_tuple(key(m.textureMap1), key(m.textureMap2),
+                           key(m.opacityMap), key(m.reflectionMap), key(m.bumpMap), key(m.specularMap)));
 }
 
-TEST(Load, FaceMaterialNameIsCutAt19)
-{
-    const std::string longName = "ABCDEFGHIJKLMNOPQRSTUVW";  // 23 characters
-    MeshSpec m = cube();
-    m.materialGroups = {{longName, {0}}};
-    L3DS importer;
-    ASSERT_TRUE(load(importer, scene([&](ChunkWriter& w) {
-        material(w, longName.substr(0, 19));
-        meshObject(w, m);
-    })));
-    // The group name is cut to 19 characters and the rest of it is read as
-    // the face count; the material itself is found by its cut name.
-    ASSERT_EQ(importer.GetMesh(0).GetMaterialCount(), 1u);
-    EXPECT_EQ(importer.GetMesh(0).GetMaterial(0), 0u);
-}
+} // namespace
 
-TEST(Load, SmoothingGroupsAreRead)
+// Scripts of reads on one buffer: after each step the value, the position
+// and the end-of-data flag are as the bounds rules say (a read of n bytes
+// needs position + n below the size; a seek clamps to the last byte).
+TEST(Reader, PrimitiveReadsAndSeeks)
 {
-    MeshSpec m = cube();
-    m.groups = {1, 1, 2, 2, 4, 4, 8, 8, 16, 16, 0x80000000u, 0x80000000u};
-    L3DS importer;
-    importer.SetPostProcessLevel(1);  // no splitting, the records keep their corners
-    ASSERT_TRUE(load(importer, scene([&](ChunkWriter& w) { meshObject(w, m); })));
-    const LMesh& mesh = importer.GetMesh(0);
-    for (uint32_t i = 0; i < 12; ++i)
-        EXPECT_EQ(mesh.GetFace(i).smoothingGroup, m.groups[i]) << i;
-}
-
-TEST(Load, TexCoordsBeforeVerticesSizeTheArraysFirst)
-{
-    L3DS importer;
-    importer.SetPostProcessLevel(7);
-    ASSERT_TRUE(load(importer, scene([](ChunkWriter& w) {
-        w.begin(0x4000).str("M").begin(0x4100);
-        uvList(w, {{0.1f, 0.2f}, {0.3f, 0.4f}, {0.5f, 0.6f}, {0.7f, 0.8f}});
-        vertexList(w, {{1, 1, 1}, {2, 2, 2}});
-        w.end().end();
-        w.begin(0x4000).str("N").begin(0x4100);
-        vertexList(w, {{1, 1, 1}, {2, 2, 2}});
-        uvList(w, {{0.1f, 0.2f}, {0.3f, 0.4f}, {0.5f, 0.6f}});  // extra pair dropped
-        w.end().end();
-    })));
-    const LMesh& m = importer.GetMesh(0);
-    ASSERT_EQ(m.GetVertexCount(), 2u);
-    EXPECT_EQ(m.texCoords.size(), 2u);
-    EXPECT_EQ(m.GetUV(1).u, 0.3f);  // kept up to the new size
-    EXPECT_EQ(m.GetVertex(1).x, 2.0f);
-    const LMesh& n = importer.GetMesh(1);
-    ASSERT_EQ(n.GetVertexCount(), 2u);
-    EXPECT_EQ(n.GetUV(1).v, 0.4f);
-}
-
-TEST(Load, ObjectWhoseFirstChunkIsNotMeshLightOrCameraIsIgnored)
-{
-    L3DS importer;
-    ASSERT_TRUE(load(importer, scene([](ChunkWriter& w) {
-        w.begin(0x4000).str("Hidden");
-        w.begin(0x4010).end();  // object hidden flag
-        w.begin(0x4100);
-        vertexList(w, {{1, 1, 1}});
-        w.end();
-        w.end();
-        meshObject(w, cube());
-    })));
-    ASSERT_EQ(importer.GetMeshCount(), 1u);
-    EXPECT_EQ(importer.GetMesh(0).GetName(), "Cube");
-}
-
-TEST(Load, LongObjectNameKeeps98Characters)
-{
-    const std::string name98(98, 'N');
-    MeshSpec fits = cube();
-    fits.name = name98;
-    L3DS importer;
-    ASSERT_TRUE(load(importer, scene([&](ChunkWriter& w) {
-        meshObject(w, fits);
-        MeshSpec longer = cube();
-        longer.name = std::string(120, 'L');
-        meshObject(w, longer);  // header read from inside the name: "LL" is no object
-        MeshSpec after = cube();
-        after.name = "After";
-        meshObject(w, after);
-    })));
-    ASSERT_EQ(importer.GetMeshCount(), 2u);
-    EXPECT_EQ(importer.GetMesh(0).GetName(), name98);
-    EXPECT_EQ(importer.GetMesh(1).GetName(), "After");
-}
-
-TEST(Load, ObjectNameOf99CharactersMisalignsTheFirstHeader)
-{
-    // 98 characters are kept, the 99th is consumed and dropped, and the
-    // header is then read from the name's terminator on: id 0x0000.
-    MeshSpec m = cube();
-    m.name = std::string(99, 'x');
-    L3DS importer;
-    ASSERT_TRUE(load(importer, scene([&](ChunkWriter& w) { meshObject(w, m); })));
-    EXPECT_EQ(importer.GetMeshCount(), 0u);
-}
-
-TEST(Load, TruncatedFileReadsZerosAndSucceeds)
-{
-    MeshSpec m = cube();
-    m.groups.assign(12, 2);
-    Bytes bytes = scene([&](ChunkWriter& w) { meshObject(w, m); }, {}, 0);
-    // Cut inside the vertex list: vertices 3.. and everything after read as 0.
-    const size_t vertexListAt = 6 + 6 + 6 + 5 + 6;  // root, editor, object, name, 0x4100
-    bytes.resize(vertexListAt + 6 + 2 + 12 * 3 + 4);
-    L3DS importer;
-    importer.SetPostProcessLevel(7);
-    ASSERT_TRUE(load(importer, bytes));
-    ASSERT_EQ(importer.GetMeshCount(), 1u);
-    const LMesh& mesh = importer.GetMesh(0);
-    ASSERT_EQ(mesh.GetVertexCount(), 8u);
-    EXPECT_EQ(mesh.GetVertex(2).x, 1.0f);
-    EXPECT_EQ(mesh.GetVertex(2).y, 1.0f);
-    EXPECT_EQ(mesh.GetVertex(3).x, 0.0f);
-    EXPECT_EQ(mesh.GetVertex(7).y, 0.0f);
-    EXPECT_EQ(mesh.GetVertex(7).w, 1.0f);
-    EXPECT_EQ(mesh.GetTriangleCount(), 0u);
-}
-
-TEST(Load, LastValueEndingAtTheEndOfTheFileReadsZero)
-{
-    MeshSpec m;
-    m.vertices = {{1, 2, 3}, {4, 5, 6}};
-    L3DS importer;
-    importer.SetPostProcessLevel(7);
-    ASSERT_TRUE(load(importer, scene([&](ChunkWriter& w) { meshObject(w, m); }, {}, 0)));
-    const LMesh& mesh = importer.GetMesh(0);
-    ASSERT_EQ(mesh.GetVertexCount(), 2u);
-    EXPECT_EQ(mesh.GetVertex(1).y, 5.0f);
-    EXPECT_EQ(mesh.GetVertex(1).z, 0.0f);  // the last 4 bytes of the file
-}
-
-TEST(Load, BrokenChunkLengthsTerminate)
-{
-    // Lengths below 6 (and 0) at every level of the walk.
-    for (uint32_t length : {0u, 1u, 5u, 0xFFFFFFFFu, 0xFFFFFFFAu}) {
-        SCOPED_TRACE(length);
-        L3DS importer;
-        EXPECT_TRUE(load(importer, scene([&](ChunkWriter& w) {
-            w.header(0x0100, length);
-            meshObject(w, cube());
-        })));
-        EXPECT_TRUE(load(importer, scene([&](ChunkWriter& w) {
-            meshObject(w, cube());
-            w.header(0x4000, length).str("X");
-            w.begin(0xAFFF).header(0xA000, length).end();
-        })));
-        EXPECT_EQ(importer.GetMeshCount(), 1u);
-        EXPECT_TRUE(load(importer, scene([&](ChunkWriter& w) {
-            w.begin(0x4000).str("M").begin(0x4100);
-            vertexList(w, {{1, 1, 1}, {2, 2, 2}, {3, 3, 3}});
-            w.header(0x4140, length);
-            w.begin(0x4120).u16(1).u16(0).u16(1).u16(2).u16(0);
-            w.header(0x4150, length).end();
-            w.end().end();
-        })));
-        EXPECT_EQ(importer.GetMeshCount(), 1u);
-        EXPECT_EQ(importer.GetMesh(0).GetVertexCount(), 3u);
-        load(importer, scene({}, [&](ChunkWriter& w) {
-            w.begin(0xB000).begin(0xB002).header(0xB010, length).end().header(0xB002, length).end();
-        }));
-    }
-}
-
-TEST(Load, KeyframerIsWalkedWithoutChangingTheScene)
-{
-    MeshSpec m = cube();
-    auto track = [](ChunkWriter& w, uint16_t id, uint16_t keyFlags, int floats) {
-        w.begin(id).u16(0).u32(0).u32(0).u32(1);
-        w.u32(0).u16(keyFlags);
-        for (int bit = 0; bit < 5; ++bit)
-            if (keyFlags & (0x8000 >> bit))
-                w.f32(0.5f);
-        for (int i = 0; i < floats; ++i)
-            w.f32(1.0f);
-        w.end();
+    enum Op { kByte, kShort, kInt, kFloat, kSeek };
+    struct Step { Op op; uint32_t arg, value, pos; bool eod; };  // arg: offset of a seek; value: float bits
+    const std::pair<Bytes, std::vector<Step>> rows[] = {
+        {{1, 0x34, 0x12, 0x78, 0x56, 0x34, 0x12, 0, 0, 0x80, 0x3F, 9},
+         {{kByte, 0, 1, 1, false}, {kShort, 0, 0x1234, 3, false}, {kInt, 0, 0x12345678, 7, false},
+          {kFloat, 0, 0x3F800000, 11, false}, {kByte, 0, 0, 11, true}}},
+        {{1, 2, 3, 4, 5},
+         {{kSeek, 2, 0, 2, false}, {kInt, 0, 0, 2, true}, {kFloat, 0, 0, 2, true}, {kShort, 0, 0x0403, 4, true},
+          {kSeek, 4, 0, 4, false}, {kByte, 0, 0, 4, true}, {kSeek, 5, 0, 4, false}, {kSeek, ~0u, 0, 4, false}}},
     };
-    const Bytes bytes = scene([&](ChunkWriter& w) { meshObject(w, m); }, [&](ChunkWriter& w) {
-        w.begin(0xB000);
-        w.begin(0xB00A).u16(5).str("MAXSCENE").u32(100).end();
-        w.begin(0xB002);
-        w.begin(0xB010).str("Cube").u16(0).u16(0).u16(0xFFFF).end();
-        w.begin(0xB013).vec3(1, 2, 3).end();
-        track(w, 0xB020, 0x8000 | 0x0800, 3);
-        track(w, 0xB021, 0, 4);
-        track(w, 0xB022, 0x4000 | 0x2000 | 0x1000, 3);
-        w.end();
-        w.begin(0xB002).begin(0xB010).str("Nobody").end().end();
-        w.begin(0xB002).begin(0xB013).vec3(1, 2, 3).end().end();
-        w.end();
-    });
-    L3DS importer;
-    ASSERT_TRUE(load(importer, bytes));
-    ASSERT_EQ(importer.GetMeshCount(), 1u);
-    EXPECT_EQ(importer.GetMesh(0).GetVertexCount(), 8u);
-    EXPECT_EQ(importer.GetMesh(0).GetTriangleCount(), 12u);
-}
-
-TEST(Load, SecondLoadReplacesTheScene)
-{
-    L3DS importer;
-    ASSERT_TRUE(load(importer, scene([](ChunkWriter& w) {
-        material(w, "M");
-        meshObject(w, cube());
-        w.begin(0x4000).str("Cam").begin(0x4700);
-        for (int i = 0; i < 8; ++i)
-            w.f32(48);
-        w.end().end();
-        w.begin(0x4000).str("Lamp").begin(0x4600).vec3(0, 0, 0).end().end();
-    })));
-    EXPECT_EQ(importer.GetMeshCount(), 1u);
-    EXPECT_EQ(importer.GetMaterialCount(), 1u);
-    EXPECT_EQ(importer.GetCameraCount(), 1u);
-    EXPECT_EQ(importer.GetLightCount(), 1u);
-    ASSERT_TRUE(load(importer, scene({})));
-    EXPECT_EQ(importer.GetMeshCount(), 0u);
-    EXPECT_EQ(importer.GetMaterialCount(), 0u);
-    EXPECT_EQ(importer.GetCameraCount(), 0u);
-    EXPECT_EQ(importer.GetLightCount(), 0u);
-}
-
-TEST(Load, PostProcessLevels)
-{
-    const float translate[12] = {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0};
-    MeshSpec m = cube();
-    m.groups = {1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6};
-    m.matrix = translate;
-    const Bytes bytes = scene([&](ChunkWriter& w) { meshObject(w, m); });
-
-    L3DS importer;
-    ASSERT_TRUE(load(importer, bytes));  // level 2
-    EXPECT_EQ(importer.GetMesh(0).GetVertexCount(), 24u);
-    EXPECT_TRUE(std::isfinite(importer.GetMesh(0).GetNormal(0).x));
-
-    importer.SetPostProcessLevel(1);
-    ASSERT_TRUE(load(importer, bytes));
-    EXPECT_EQ(importer.GetMesh(0).GetVertexCount(), 8u);
-    EXPECT_EQ(importer.GetMesh(0).GetTangent(0).x, 0.0f);  // no texture space at level 1
-    EXPECT_EQ(importer.GetMesh(0).GetTriangle(11).b, 6);
-
-    importer.SetPostProcessLevel(0);
-    ASSERT_TRUE(load(importer, bytes));
-    const LMesh& mesh = importer.GetMesh(0);
-    EXPECT_EQ(mesh.GetVertexCount(), 8u);
-    EXPECT_EQ(mesh.GetNormal(0).x, 0.0f);
-    EXPECT_EQ(mesh.GetVertex(6).x, 1.0f);
-    EXPECT_EQ(mesh.GetVertex(6).w, 1.0f);
-    // Level 0 still fills the drawn triangles (implementer's choice).
-    EXPECT_EQ(mesh.GetTriangle(2).a, 4);
-    EXPECT_EQ(mesh.GetTriangle(2).c, 6);
-
-    importer.Clear();
-    EXPECT_EQ(importer.GetPostProcessLevel(), 2);
-}
-
-TEST(Load, FacesNamingMissingVerticesAreDropped)
-{
-    MeshSpec m;
-    m.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
-    m.faces = {{0, 1, 2}, {0, 1, 3}, {2, 1, 0}, {9000, 0, 1}};
-    m.groups = {1, 2, 3, 4};
-    m.materialGroups = {{"Mat", {2}}};
-    for (int level : {0, 1, 2, 5}) {
-        SCOPED_TRACE(level);
-        L3DS importer;
-        importer.SetPostProcessLevel(level);
-        ASSERT_TRUE(load(importer, scene([&](ChunkWriter& w) {
-            material(w, "Other");
-            material(w, "Mat");
-            meshObject(w, m);
-        })));
-        const LMesh& mesh = importer.GetMesh(0);
-        ASSERT_EQ(mesh.GetTriangleCount(), 2u);
-        ASSERT_EQ(mesh.faceRecords.size(), 2u);
-        EXPECT_EQ(mesh.GetFace(1).materialId, 1u);  // the old face 2
-        for (uint32_t i = 0; i < mesh.GetTriangleCount(); ++i) {
-            EXPECT_LT(mesh.GetTriangle(i).a, mesh.GetVertexCount());
-            EXPECT_LT(mesh.GetTriangle(i).b, mesh.GetVertexCount());
-            EXPECT_LT(mesh.GetTriangle(i).c, mesh.GetVertexCount());
+    for (const auto& [bytes, steps] : rows) {
+        TestL3DS r;
+        r.attach(bytes);
+        for (const Step& s : steps) {
+            float f = 0;
+            uint32_t value = 0;
+            switch (s.op) {
+            case kByte: value = r.ReadByte(); break;
+            case kShort: value = r.ReadShort(); break;
+            case kInt: value = r.ReadInt(); break;
+            case kFloat: f = r.ReadFloat(), std::memcpy(&value, &f, 4); break;
+            case kSeek: r.Seek(s.arg); break;
+            }
+            EXPECT_TRUE(value == s.value && r.position == s.pos && r.endOfData == s.eod)
+                << "row " << &bytes - &rows[0].first << ", step " << &s - &steps[0] << ": " << value << " " << r.position;
         }
     }
 }
 
-TEST(Load, FaceListBeforeVertexList)
+// Each file is loaded into an importer that holds a scene of every kind: a
+// failed load that gets as far as the root leaves the lists empty, a good one
+// replaces them.
+TEST(Load, TheListsAFileGives)
 {
-    MeshSpec m = cube();
+    const MeshShape bad{"Mesh", {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {}, {{0, 1, 2}, {0, 1, 3}, {2, 1, 0}, {9000, 0, 1}},
+                       {1, 2, 3, 4}, {{"Mat", {2}}}};
+    const std::string n98(98, 'N'), cut = "ABCDEFGHIJKLMNOPQRS";  // all a group name keeps
+    std::vector<std::string> names(40, "m");  // the first of a name, in a short list (scanned) and a long one (searched)
+    for (int i = 0; i < 40; ++i)
+        names[i] += std::to_string(i);
+    names.insert(names.end(), {cut + "XYZ", cut, "", "m1", cut, "M1"});
+    const MeshShape firsts = cube("Cube", {{"m1", {0}}, {"nothing", {1}}, {"", {2}}, {cut + "TUVW", {3}}});
+    struct Row { std::string name; Bytes file; std::string want; bool ok = true; int level = 2; };
+    std::vector<Row> rows = {
+        {"an empty editor", scene({}), "M0 L0 C0"},
+        {"a root that is not 0x4D4D", ChunkWriter().begin(0x4D4C).begin(0x3D3D).end().end().u32(0).bytes(), "M0 L0 C0",
+         false},
+        {"a root without an editor", ChunkWriter().begin(0x4D4D).begin(0xB000).end().end().u32(0).bytes(), "M0 L0 C0",
+         false},
+        {"an empty mesh; an object whose first chunk is no mesh", scene([](ChunkWriter& w) {
+             w.begin(0x4000).str("E").begin(0x4100).end().end().begin(0x4000).str("H").begin(0x4010).end();
+             w.begin(0x4100).end().end();
+         }), "E:0/0 M0 L0 C0"},
+        {"98 name characters kept; a longer name misplaces the next header",
+         meshes({cube(n98), cube(std::string(120, 'L')), cube("After")}), n98 + ":8/12 After:8/12 M0 L0 C0"},
+        {"a name of 99 characters", meshes({cube(std::string(99, 'x'))}), "M0 L0 C0"},
+        // The rest of the cut name is read as a count of 22,101 faces: 1 and 3,
+        // then face 0 in the zeros to the end of the data.
+        {"the first of a name, scanned", meshes({firsts}, {names.begin() + 37, names.end()}),
+         "Cube:8/12 [6,5,4] 4,4,5,4,0,0,0,0,0,0,0,0 M9 L0 C0"},
+        {"the first of a name, searched", meshes({firsts}, names),
+         "Cube:8/12 [1,42,41] 41,41,42,41,0,0,0,0,0,0,0,0 M46 L0 C0"},
+        {"materials after the objects are known; unknown groups and faces out of range are skipped",
+         scene([](ChunkWriter& w) {
+             meshObject(w, cube("Cube", {{"Nowhere", {0, 1}}, {"Green", {5, 12, 60000, 6}}, {"Other", {7}}}));
+             material(w, "Other"), material(w, "Green");
+         }), "Cube:8/12 [1,0] 0,0,0,0,0,1,1,0,0,0,0,0 M2 L0 C0"},
+    };
+    for (int level : {0, 1, 2, 5})
+        rows.push_back({"faces naming missing vertices go, level " + std::to_string(level), meshes({bad}, {"O", "Mat"}),
+                        (level == 2 ? "Mesh:6/2" : "Mesh:3/2") + std::string(" [1] 0,1 M2 L0 C0"), true, level});
+    for (uint32_t length : {0u, 5u, 0xFFFFFFFFu}) {
+        rows.push_back({"a broken chunk ends the editor " + std::to_string(length), scene([&](ChunkWriter& w) {
+                            meshObject(w.header(0x0100, length), cube());
+                        }), "M0 L0 C0"});
+        rows.push_back({"a broken chunk ends the mesh " + std::to_string(length), scene([&](ChunkWriter& w) {
+                            floatList<3>(w.begin(0x4000).str("M").begin(0x4100), 0x4110, {{1, 1, 1}, {2, 2, 2}, {3, 3, 3}});
+                            w.header(0x4140, length).begin(0x4120).u16(1).u16(0).u16(1).u16(2).u16(0).end().end().end();
+                        }, [&](ChunkWriter& w) { w.begin(0xB000).begin(0xB002).header(0xB010, length).end().end(); }),
+                        "M:3/0 M0 L0 C0"});
+    }
+    const Bytes previous = scene([](ChunkWriter& w) {
+        meshObject(w, cube("Old")), material(w, "M");
+        w.begin(0x4000).str("Cam").begin(0x4700).raw(Bytes(32)).end().end();
+        w.begin(0x4000).str("Lamp").begin(0x4600).vec3(0, 0, 0).end().end();
+    });
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        L3DS importer;
+        ASSERT_TRUE(load(importer, previous) && dump(importer) == "Old:8/12 M1 L1 C1");
+        importer.SetPostProcessLevel(row.level);
+        EXPECT_EQ(load(importer, row.file), row.ok);
+        EXPECT_EQ(dump(importer), row.want);
+    }
+
+    // Loads that cannot start keep the scene.
     L3DS importer;
-    ASSERT_TRUE(load(importer, scene([&](ChunkWriter& w) {
-        w.begin(0x4000).str("Late").begin(0x4100);
-        faceList(w, m);
-        vertexList(w, m.vertices);
-        w.end().end();
+    TempDir dir;
+    const std::string empty = dir.path("empty.3ds");
+    ASSERT_TRUE(load(importer, previous) && filewriters::writeFile(empty, {}));
+    EXPECT_FALSE(importer.LoadMemory(nullptr, 10) || importer.LoadMemory(empty.data(), 0));
+    for (const char* path : {"/nonexistent/penguin.3ds", empty.c_str(), dir.root().c_str(), (const char*)nullptr})
+        EXPECT_FALSE(importer.LoadFile(path)) << (path ? path : "null");
+    EXPECT_EQ(dump(importer), "Old:8/12 M1 L1 C1");
+}
+
+// A mesh is loaded as the file holds it (values the file does not hold read
+// as zeros) and post-processed by the operations its level names, to the bit,
+// by LoadMemory and by LoadFile; an importer that loaded other files before
+// gives the same, does the same work and holds no more memory.
+TEST(Load, MeshesAreTheFilesProcessedAtTheirLevel)
+{
+    MeshShape scaled = cube(), tri{"Mesh", {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}}, {{0.5f, 0.25f}, {1, 0}, {0, 1}}, {{0, 1, 2}}};
+    scaled.matrix = {{2, 0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 3}};
+    scaled.groups = {1, 1, 2, 2, 4, 4, 8, 8, 16, 16, 0x80000000u, 0x80000000u};
+    tri.matrix = {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}};
+    MeshShape bad = tri, cut = cube(), last{"Mesh", {{1, 2, 3}, {4, 5, 6}}}, lastRead = last;
+    bad.faces = {{0, 1, 2}, {0, 1, 3}, {3, 4, 5}, {2, 1, 0}, {9000, 0, 1}}, bad.groups = {1, 2, 3, 4, 5};
+    Bytes truncated = meshes({scaled});
+    truncated.resize(6 * 5 + 5 + 2 + 3 * 12 + 4);  // root, editor, object, name, mesh, 3 vertices and a bit
+    cut.vertices.resize(3), cut.vertices.resize(8, {0, 0, 0}), cut.faces.clear();
+    lastRead.vertices[1][2] = 0;  // the last 4 bytes of the file
+    const std::vector<std::array<float, 3>> two = {{1, 1, 1}, {2, 2, 2}};
+    const MeshShape uvFirst{"U", two, {{0.1f, 0.2f}, {0.3f, 0.4f}}}, uvAfter{"V", two, uvFirst.uvs};
+    const std::pair<Bytes, std::vector<MeshShape>> rows[] = {
+        {meshes({grid("Large", 120, 90, 5)}), {grid("Large", 120, 90, 5)}},
+        {meshes({tri}), {tri}},  // a matrix and texture coordinates
+        {meshes({scaled, grid("G", 9, 7, 3)}), {scaled, grid("G", 9, 7, 3)}},
+        {meshes({bad}), {bad}},  // faces naming missing vertices
+        {truncated, {cut}},  // cut inside the vertex list
+        {scene([&](ChunkWriter& w) { meshObject(w, last); }, {}, 0), {lastRead}},  // a last value at the end of the file
+        {scene([&](ChunkWriter& w) {  // texture coordinates before the vertices, and more of them than vertices
+             floatList<2>(w.begin(0x4000).str("U").begin(0x4100), 0x4140, {{0.1f, 0.2f}, {0.3f, 0.4f}, {0.5f, 0.6f}, {}});
+             floatList(w, 0x4110, two);
+             floatList(w.end().end().begin(0x4000).str("V").begin(0x4100), 0x4110, two);
+             floatList<2>(w, 0x4140, {{0.1f, 0.2f}, {0.3f, 0.4f}, {0.5f, 0.6f}});
+             w.end().end();
+         }), {uvFirst, uvAfter}},
+    };
+    TempDir dir;
+    for (int level : {0, 1, 2, 7}) {
+        L3DS reused;
+        reused.SetPostProcessLevel(level);
+        for (const auto& [file, shapes] : rows) {
+            SCOPED_TRACE("row " + std::to_string(&file - &rows[0].first) + ", level " + std::to_string(level));
+            L3DS memory, fresh;
+            memory.SetPostProcessLevel(level), fresh.SetPostProcessLevel(level);
+            ASSERT_TRUE(load(memory, file) && filewriters::writeFile(dir.path("f"), file) &&
+                        fresh.LoadFile(dir.path("f").c_str()) && reused.LoadFile(dir.path("f").c_str()));
+            ASSERT_TRUE(memory.GetMeshCount() == shapes.size() && reused.GetMeshCount() == shapes.size());
+            EXPECT_EQ(reused.LastLoadCost().Work(), fresh.LastLoadCost().Work());
+            EXPECT_LE(reused.LastLoadCost().PeakMemory(), fresh.LastLoadCost().PeakMemory());
+            for (uint32_t i = 0; i < shapes.size(); ++i) {
+                LMesh want = meshFrom(shapes[i]);
+                if (level == 1 || level == 2)
+                    want.CalcNormals(level == 2);
+                if (level == 2)
+                    want.CalcTextureSpace();
+                if (level == 0 || level > 2)
+                    want.RemoveInvalidFaces(), want.CopyFaceCorners();
+                for (LVec4& v : want.vertices) {  // level 0: matrix * v, divided by its w unless that is 0
+                    const float* m = want.matrix.m;
+                    auto row = [&](int r) { return m[4 * r] * v.x + m[4 * r + 1] * v.y + m[4 * r + 2] * v.z + m[4 * r + 3] * v.w; };
+                    const float t = row(3), d = t != 0 ? 1 / t : 1;
+                    v = level ? v : LVec4{row(0) * d, row(1) * d, row(2) * d, 1};
+                }
+                EXPECT_TRUE(sameMesh(memory.GetMesh(i), want) && sameMesh(fresh.GetMesh(i), want) &&
+                            sameMesh(reused.GetMesh(i), want)) << i;
+            }
+        }
+    }
+}
+
+// Each row: the chunks of a material "M" that follows a material "X", and
+// the fields of a new material that reading them changes.
+TEST(Chunks, Materials)
+{
+    auto percent = [](ChunkWriter& w, uint16_t id, int16_t value) { w.begin(id).begin(0x0030).i16(value).end().end(); };
+    auto map = [](ChunkWriter& w, uint16_t id, const char* name) { w.begin(id).begin(0xA300).str(name).end().end(); };
+    auto reflection = [](ChunkWriter& w, uint16_t second, const std::string& name) {
+        w.begin(0xA220).begin(0x0030).i16(40).end().begin(second).str(name).end().end();
+    };
+    // want: nullptr when the material is dropped.
+    const struct { const char* name; Section chunks; std::function<void(LMaterial&)> want; } rows[] = {
+        {"colours of four kinds, of one sub-chunk each; clamped percentages; maps", [&](ChunkWriter& w) {
+             w.begin(0xA010).begin(0x0011).u8(255).u8(128).u8(0).end().end();
+             w.begin(0xA020).begin(0x0013).vec3(0.25f, 0.5f, 0.75f).end().end();
+             w.begin(0xA030).begin(0x0012).u8(51).u8(102).u8(204).end().begin(0x0011).u8(1).u8(1).u8(1).end().end();
+             percent(w, 0xA040, -20), percent(w, 0xA050, 150);
+             w.begin(0xA200).begin(0x0030).i16(80).end().begin(0xA300).str("snow.bmp").end();
+             w.begin(0xA354).f32(2).end().begin(0xA356).f32(3).end().begin(0xA358).f32(0.5f).end();
+             w.begin(0xA35A).f32(0.25f).end().begin(0xA35C).f32(45).end().begin(0xA351).u16(0).end().end();
+             map(w, 0xA204, "shine.bmp"), map(w, 0xA210, "opac.bmp"), map(w, 0xA33A, "ABCDEFGHIJKLMNOPQRSTUVWXY");
+             w.begin(0xA230).begin(0x0031).f32(0.5f).end().begin(0xA300).str("bump.bmp").end().end();
+         }, [](LMaterial& m) {
+             m.ambient = {1, float(128 / 255.0), 0}, m.diffuse = {0.25f, 0.5f, 0.75f}, m.transparency = 1;
+             m.specular = {float(51 / 255.0), float(102 / 255.0), float(204 / 255.0)};
+             m.textureMap1 = {float(80 / 100.0), "snow.bmp", 2, 3, 0.5f, 0.25f, 45};
+             std::strcpy(m.specularMap.mapName, "shine.bmp"), std::strcpy(m.opacityMap.mapName, "opac.bmp");
+             std::strcpy(m.bumpMap.mapName, "bump.bmp"), std::strcpy(m.textureMap2.mapName, "ABCDEFGHIJKLMNOPQRS");
+         }},
+        {"a colour of another kind is black; percentages of both kinds", [&](ChunkWriter& w) {
+             w.begin(0xA020).begin(0x0010).vec3(0.5f, 0.5f, 1).end().end();
+             w.begin(0xA010).begin(0x0010).vec3(1, 1, 1).end().end().begin(0xA010).begin(0x0030).i16(50).end().end();
+             percent(w, 0xA040, 25);
+             w.begin(0xA050).begin(0x0031).f32(0.375f).end().end();
+         }, [](LMaterial& m) { m.diffuse = {0.5f, 0.5f, 1}, m.shininess = 0.25f, m.transparency = 0.375f; }},
+        {"shading out of range; percentages clamped the other way", [&](ChunkWriter& w) {
+             w.begin(0xA100).i16(5).end().begin(0xA100).i16(-1).end(), percent(w, 0xA040, 150), percent(w, 0xA050, -20);
+         }, [](LMaterial& m) { m.shininess = 1; }},
+        {"shading, then wire", [](ChunkWriter& w) { w.begin(0xA100).i16(3).end().begin(0xA085).end(); },
+         [](LMaterial& m) { m.shading = sWire; }},
+        {"wire, then shading 4", [](ChunkWriter& w) { w.begin(0xA085).end().begin(0xA100).i16(4).end(); },
+         [](LMaterial& m) { m.shading = sMetal; }},
+        {"shading 0", [](ChunkWriter& w) { w.begin(0xA100).i16(2).end().begin(0xA100).i16(0).end(); },
+         [](LMaterial& m) { m.shading = sWire; }},
+        {"a reflection map without a name, of a float", [&](ChunkWriter& w) {
+             w.begin(0xA220).begin(0x0031).f32(0.5f).end().begin(0xA300).str("").end().end();
+         }, [](LMaterial& m) { m.reflectionMap.strength = 0.5f, std::strcpy(m.reflectionMap.mapName, "auto"); }},
+        {"names keep 29 characters, the material's and a reflection map's", [&](ChunkWriter& w) {
+             reflection(w.begin(0xA000).str(std::string(35, 'm')).end(), 0xA300, std::string(40, 'r'));
+         }, [](LMaterial& m) {
+             m.SetName(std::string(29, 'm'));
+             m.reflectionMap.strength = 0.4f, std::memset(m.reflectionMap.mapName, 'r', 29);
+         }},
+        {"a reflection map without 0xA300", [&](ChunkWriter& w) { reflection(w, 0xA351, "x"); }, nullptr},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        L3DS importer;
+        ASSERT_TRUE(load(importer, scene([&](ChunkWriter& w) { material(w, "X"), material(w, "M", row.chunks); })));
+        ASSERT_EQ(importer.GetMaterialCount(), row.want ? 2u : 1u);
+        LMaterial want;
+        want.SetName("M"), want.id = 1, row.want ? row.want(want) : void();
+        EXPECT_TRUE(!row.want || key(importer.GetMaterial(1)) == key(want));
+    }
+    EXPECT_EQ(LMaterial().shading, 2);
+}
+
+// A light with a spot and a byte colour, a camera with ranges; the first
+// material and mesh of a name.
+TEST(Chunks, LightsCamerasAndNames)
+{
+    L3DS importer;
+    ASSERT_TRUE(load(importer, scene([](ChunkWriter& w) {
+        w.begin(0x4000).str("Spot").begin(0x4600).vec3(1, 2, 3).begin(0x0011).u8(255).u8(0).u8(51).end();
+        w.begin(0x4610).vec3(4, 5, 6).f32(30).f32(45).end().begin(0x4659).f32(5).end().begin(0x465A).f32(50).end();
+        w.end().end().begin(0x4000).str("Cam").begin(0x4700).vec3(1, 2, 3).vec3(4, 5, 6).f32(7).f32(48);
+        w.begin(0x4720).f32(1).f32(500).end().end().end();
+        material(w, "Snow"), material(w, "Snow"), material(w, "Ice");
+        meshObject(w, cube("A")), meshObject(w, cube("B")), meshObject(w, cube("B"));
     })));
-    EXPECT_EQ(importer.GetMesh(0).GetTriangleCount(), 12u);
-    EXPECT_EQ(importer.GetMesh(0).GetVertexCount(), 8u);
+    ASSERT_TRUE(importer.GetLightCount() == 1 && importer.GetCameraCount() == 1);
+    const LLight& l = importer.GetLight(0);
+    const LCamera& c = importer.GetCamera(0);
+    const auto p = key(LVec3{1, 2, 3}), t = key(LVec3{4, 5, 6});
+    EXPECT_EQ(std::make_tuple(l.GetName(), key(l.position), key(l.color), l.spotlight, key(l.target), l.hotspot, l.falloff,
+                              l.innerRange, l.outerRange),
+              std::make_tuple(std::string("Spot"), p, std::make_tuple(1.f, 0.f, 0.2f), true, t, 30.f, 45.f, 5.f, 50.f));
+    EXPECT_EQ(std::make_tuple(c.GetName(), key(c.position), key(c.target), c.bank, c.fov, c.nearPlane, c.farPlane),
+              std::make_tuple(std::string("Cam"), p, t, 7.f, 50.f, 1.f, 500.f));
+    const L3DS& constant = importer;
+    EXPECT_TRUE(importer.FindMaterial("Snow") == &importer.GetMaterial(0) && constant.FindMesh("B") == &constant.GetMesh(1));
+    EXPECT_TRUE(!importer.FindMaterial("snow") && !constant.FindMaterial("Sno") && !importer.FindMesh("b"));
+    importer.SetPostProcessLevel(1);
+    importer.Clear();
+    EXPECT_TRUE(importer.GetMeshCount() + importer.GetMaterialCount() == 0 && importer.GetPostProcessLevel() == 2);
 }
