@@ -1,6 +1,6 @@
-// The game with hostile assets: files of data/ replaced by broken ones, the
-// game run from that copy of data/ in a child process. A model that cannot be
-// loaded shows the warning box and ends with exit code 0; a picture that
+// The game with hostile assets: files of data/ replaced by broken ones or
+// removed, the game run from that copy of data/ in a child process. A model
+// that cannot be loaded shows the warning box and ends with exit code 0; a picture that
 // cannot be read leaves its surface white, and the game goes on to the name
 // prompt and ends cleanly with Esc.
 #include "gameprobe.h"
@@ -63,7 +63,7 @@ Bytes modelBomb(const Bytes&)
 struct Case {
     const char* file;
     const char* variant;
-    Bytes (*make)(const Bytes& original);
+    Bytes (*make)(const Bytes& original); // null: the file is removed
     const char* shown; // what the game showed, as a pattern
 };
 
@@ -78,10 +78,13 @@ void playWith(const Case& c)
     const Bytes original((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::error_code ec;
     fs::copy(source, data, fs::copy_options::recursive, ec);
-    if (ec || !filewriters::writeFile((data / c.file).string(), c.make(original)) || chdir(dir.root().c_str()) != 0)
+    const bool replaced = c.make ? filewriters::writeFile((data / c.file).string(), c.make(original))
+                                 : fs::remove(data / c.file, ec);
+    if (ec || !replaced || chdir(dir.root().c_str()) != 0)
         std::_Exit(5);
     whenDialogOpens<QMessageBox>([](QMessageBox* box) {
-        std::fprintf(stderr, "[warning %s]", qPrintable(box->windowTitle()));
+        std::fprintf(stderr, "[warning %s: %s buttons=%d]", qPrintable(box->windowTitle()),
+                     qPrintable(box->text().replace("\n", "<br>")), int(box->standardButtons()));
         box->button(QMessageBox::Ok)->click();
     });
     whenDialogOpens<QInputDialog>([](QInputDialog* d) { std::fprintf(stderr, "[prompt]"), d->accept(); });
@@ -121,11 +124,13 @@ TEST_F(HostileAssetsDeathTest, TheGameSurvivesEveryBrokenFile)
         {"", "30000 x 30000 claimed", [](const Bytes&) { return bmp(30000, 24, 54); }, ""},
         {"", "8 bits", [](const Bytes&) { return bmp(4, 8, 1 << 20); }, ""},
     };
+    const char* const warning = "\\[warning Application: Unable to load file <br>: \\./data/penguin\\.3ds\\. buttons=1024\\]";
     std::vector<Case> cases = {
-        {"penguin.3ds", "garbage", garbage, "\\[warning Application\\]"},
+        {"penguin.3ds", "missing", nullptr, warning},
+        {"penguin.3ds", "garbage", garbage, warning},
         {"penguin.3ds", "cut inside the root header", [](const Bytes& b) { return Bytes(b.begin(), b.begin() + 4); },
-         "\\[warning Application\\]"},
-        {"penguin.3ds", "58 KB of claims", modelBomb, "\\[warning Application\\]"},
+         warning},
+        {"penguin.3ds", "58 KB of claims", modelBomb, warning},
         // A cut file still loads what it holds.
         {"penguin.3ds", "cut in half", [](const Bytes& b) { return Bytes(b.begin(), b.begin() + long(b.size() / 2)); },
          "\\[prompt\\].*\\[white: \\]"},

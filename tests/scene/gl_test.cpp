@@ -1,5 +1,5 @@
 // What OpenGL ends up holding and drawing from the scene: the textures, the
-// display lists replayed in feedback mode, and the views the player sees.
+// display lists replayed in feedback mode.
 #include "recordedlists.h"
 
 #include "filewriters/bmpwriter.h"
@@ -8,7 +8,6 @@
 #include "tempdir.h"
 
 #include <QGuiApplication>
-#include <QImage>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <QOpenGLFramebufferObject>
@@ -44,29 +43,6 @@ public:
             return;
         m_framebuffer = std::make_unique<QOpenGLFramebufferObject>(640, 480, QOpenGLFramebufferObject::Depth);
         ok = m_framebuffer->isValid() && m_framebuffer->bind();
-    }
-
-    // Draws `lists` textured and depth-tested as the game does over table
-    // position (x, z) heading east: through its frustum, the world scaled 10
-    // across and 5 up, the camera 20 above the ground aiming 13 above the
-    // ground one table unit ahead.
-    QImage draw(float x, float z, std::initializer_list<unsigned int> lists)
-    {
-        glViewport(0, 0, 640, 480);
-        glEnable(GL_TEXTURE_2D);
-        glEnable(GL_DEPTH_TEST);
-        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-        glMatrixMode(GL_PROJECTION);
-        glLoadIdentity();
-        glFrustum(-1, 1, -1, 1, 1.5, 30000);
-        glMatrixMode(GL_MODELVIEW);
-        glLoadIdentity();
-        const float eyeY = Landscape::heightAt(x, z) * 5 + 20, lookY = Landscape::heightAt(x + 1, z) * 5 + 13;
-        gluLookAt(x * 10.0, eyeY, z * 10.0, x * 10.0 + 10, lookY, z * 10.0, 0, 1, 0);
-        glScaled(10, 5, 10);
-        for (unsigned int list : lists)
-            glCallList(list);
-        return m_framebuffer->toImage();
     }
 
     bool ok = false;
@@ -313,52 +289,6 @@ TEST(Lists, BindTexturesFilledOnceAndRecordTheScenery)
             EXPECT_EQ(integer(GL_TEXTURE_WIDTH, true), 1) << names[i] << ": a list specified an image";
         }
         EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
-    }
-}
-
-// The share of the pixels in a rectangle of the picture that pass `is`.
-double share(const QImage& picture, const QRect& rect, bool (*is)(int r, int g, int b))
-{
-    double count = 0;
-    for (int y = rect.top(); y <= rect.bottom(); ++y)
-        for (int x = rect.left(); x <= rect.right(); ++x)
-            count += is(qRed(picture.pixel(x, y)), qGreen(picture.pixel(x, y)), qBlue(picture.pixel(x, y))) ? 1 : 0;
-    return count / (rect.width() * rect.height());
-}
-
-bool red(int r, int g, int b) { return r > 150 && g < 60 && b < 60; }
-bool black(int r, int g, int b) { return r + g + b < 30; }
-
-// The scenery from committed data through the game's frustum, camera rule and
-// world scale (kept as build/scene-*.png for people), from the start and
-// half-way down: gates ahead, and the sky box and the terrain cover the view;
-// without the sky box, black shows where it stands. The lists bind pictures
-// specified once, the lists first recorded specified them at every call: both
-// draw the same pixels, wherever the camera stands and whichever list ran
-// last.
-TEST(View, ShowsTheRunAsThePlayerSeesItAndAsTheListsFirstRecordedDrewIt)
-{
-    GlContext context;
-    ASSERT_TRUE(context.ok);
-    Landscape landscape;
-    SkyBox skyBox;
-    const unsigned int ground = landscape.buildList(), box = skyBox.buildList();
-    for (auto [x, z, top, name] : {std::tuple{617000.0f, 91700.0f, QRect(480, 0, 160, 40), "start"},
-             {617300.0f, 91750.0f, QRect(0, 0, 640, 20), "mid-run"}}) {
-        SCOPED_TRACE(name);
-        const QImage all = context.draw(x, z, {box, ground}), terrain = context.draw(x, z, {ground});
-        EXPECT_TRUE(all.save(QString(FLOERUSH_OUTPUT_DIR "/scene-") + name + "-view.png"));
-        EXPECT_GT(share(all, all.rect(), red), 0.0);
-        EXPECT_LT(share(all, all.rect(), black), 0.001);
-        EXPECT_GT(share(terrain, top, black), 0.7);
-        EXPECT_EQ(share(terrain, QRect(0, 384, 640, 96), black), 0.0);
-    }
-    const unsigned int recordedBox = recordedSkyList(skyBox), recordedGround = recordedLandscapeList(landscape);
-    for (auto [x, z] : {std::pair{617000.0f, 91700.0f}, {617300, 91750}, {617790, 91685}, {616150, 92550},
-             {617880, 90820}}) {
-        const QImage recorded = context.draw(x, z, {recordedBox, recordedGround});
-        EXPECT_TRUE(context.draw(x, z, {box, ground}) == recorded) << x << "," << z;
-        EXPECT_TRUE(context.draw(x, z, {box, ground}) == recorded) << x << "," << z << " after the first";
     }
 }
 
