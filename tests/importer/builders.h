@@ -2,22 +2,23 @@
 // as the reader must build them, and bit-for-bit comparison of meshes.
 #pragma once
 
-#include <filewriters/chunkwriter.h>
+#include <filewriters/meshwriter.h>
 #include <l3ds.h>
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cstring>
 #include <functional>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace t3ds {
 
 using filewriters::Bytes;
 using filewriters::ChunkWriter;
+using filewriters::floatList;
+using filewriters::MeshObject;
+using filewriters::writeMesh;
 using Section = std::function<void(ChunkWriter&)>;
 
 // 0x4D4D { 0x3D3D { editor } after }, then `pad` zero bytes: the reader never
@@ -36,63 +37,6 @@ inline Bytes scene(const Section& editor, const Section& after = {}, size_t pad 
     return bytes;
 }
 
-struct MeshShape {
-    std::string name = "Mesh";
-    std::vector<std::array<float, 3>> vertices = {};
-    std::vector<std::array<float, 2>> uvs = {};
-    std::vector<std::array<uint16_t, 3>> faces = {};
-    std::vector<uint32_t> groups = {};  // 0x4150 when not empty
-    std::vector<std::pair<std::string, std::vector<uint16_t>>> materialGroups = {};
-    std::vector<std::array<float, 12>> matrix = {};  // 0x4160 when not empty
-};
-
-// A list chunk: a uint16 count (unless not `counted`), then the items' floats.
-template <size_t N>
-void floatList(ChunkWriter& w, uint16_t id, const std::vector<std::array<float, N>>& items, bool counted = true)
-{
-    (counted ? w.begin(id).u16(uint16_t(items.size())) : w.begin(id));
-    for (const auto& item : items)
-        for (float f : item)
-            w.f32(f);
-    w.end();
-}
-
-// 0x4120 { faces, 0x4130 material groups, 0x4150 smoothing groups }
-inline void faceList(ChunkWriter& w, const MeshShape& m)
-{
-    w.begin(0x4120).u16(uint16_t(m.faces.size()));
-    for (const auto& f : m.faces)
-        w.u16(f[0]).u16(f[1]).u16(f[2]).u16(7);
-    for (const auto& [name, faces] : m.materialGroups) {
-        w.begin(0x4130).str(name).u16(uint16_t(faces.size()));
-        for (uint16_t face : faces)
-            w.u16(face);
-        w.end();
-    }
-    if (!m.groups.empty()) {
-        w.begin(0x4150);
-        for (uint32_t g : m.groups)
-            w.u32(g);
-        w.end();
-    }
-    w.end();
-}
-
-// 0x4000 { name, 0x4100 { 0x4110, 0x4140, 0x4160, 0x4120 } }, lists when not empty.
-inline void meshObject(ChunkWriter& w, const MeshShape& m)
-{
-    w.begin(0x4000).str(m.name).begin(0x4100);
-    if (!m.vertices.empty())
-        floatList(w, 0x4110, m.vertices);
-    if (!m.uvs.empty())
-        floatList(w, 0x4140, m.uvs);
-    if (!m.matrix.empty())
-        floatList(w, 0x4160, m.matrix, false);
-    if (!m.faces.empty())
-        faceList(w, m);
-    w.end().end();
-}
-
 // 0xAFFF { 0xA000 name, extra }
 inline void material(ChunkWriter& w, const std::string& name, const Section& extra = {})
 {
@@ -103,19 +47,19 @@ inline void material(ChunkWriter& w, const std::string& name, const Section& ext
 }
 
 // Materials named `materials`, then the meshes.
-inline Bytes meshes(const std::vector<MeshShape>& list, const std::vector<std::string>& materials = {})
+inline Bytes meshes(const std::vector<MeshObject>& list, const std::vector<std::string>& materials = {})
 {
     return scene([&](ChunkWriter& w) {
         for (const std::string& name : materials)
             material(w, name);
-        for (const MeshShape& m : list)
-            meshObject(w, m);
+        for (const MeshObject& m : list)
+            writeMesh(w, m);
     });
 }
 
 // A unit cube: side s (-z, +z, -y, +y, -x, +x) holds faces 2s and 2s + 1,
 // counter-clockwise seen from outside; its face material groups.
-inline MeshShape cube(const std::string& name = "Cube", decltype(MeshShape::materialGroups) materialGroups = {})
+inline MeshObject cube(const std::string& name = "Cube", decltype(MeshObject::materialGroups) materialGroups = {})
 {
     return {name, {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0, 1, 1}}, {},
             {{0, 2, 1}, {0, 3, 2}, {4, 5, 6}, {4, 6, 7}, {0, 1, 5}, {0, 5, 4}, {3, 7, 6}, {3, 6, 2}, {0, 4, 7},
@@ -124,9 +68,9 @@ inline MeshShape cube(const std::string& name = "Cube", decltype(MeshShape::mate
 
 // A cols x rows grid with texture coordinates, in `bands` smoothing groups by
 // rows: the vertices along the seams are split.
-inline MeshShape grid(const std::string& name, int cols, int rows, int bands)
+inline MeshObject grid(const std::string& name, int cols, int rows, int bands)
 {
-    MeshShape m{name};
+    MeshObject m{name};
     for (int i = 0; i < cols * rows; ++i) {
         const int x = i % cols, y = i / cols;
         m.vertices.push_back({float(x), float(y), float(x * y % 3)});
@@ -143,7 +87,7 @@ inline MeshShape grid(const std::string& name, int cols, int rows, int bands)
 // The mesh as the reader must build it from `shape`, before post-processing:
 // positions with w = 1, texture coordinates up to the vertex count, the 12
 // matrix values in rows 0..3 of columns 0..2, smoothing group 1 by default.
-inline LMesh meshFrom(const MeshShape& shape)
+inline LMesh meshFrom(const MeshObject& shape)
 {
     LMesh m;
     m.SetName(shape.name);

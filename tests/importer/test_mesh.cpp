@@ -119,13 +119,13 @@ TEST(Mesh, MatchesTheLiteralAlgorithm)
     meshes.emplace_back("a corner named twice", meshFrom({"T", {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, {},
                                                           {{0, 1, 2}, {0, 3, 1}, {0, 0, 3}}, {1, 2, 2}}));
     // A fan of 60 faces around vertex 0 in 40 groups: more than a short list holds.
-    MeshShape fan{"Fan", {{0, 0, 0}, {1, 0, 0}}};
+    MeshObject fan{"Fan", {{0, 0, 0}, {1, 0, 0}}};
     for (int i = 1; i <= 60; ++i)
         fan.vertices.push_back({std::cos(i * 0.1f), std::sin(i * 0.1f), 0.1f * i}),
             fan.faces.push_back({0, uint16_t(i), uint16_t(i + 1)}), fan.groups.push_back(uint32_t((i - 1) % 40) * 7u);
     meshes.emplace_back("a fan", meshFrom(fan));
     // 65,530 vertices, vertex 0 in ten groups: six of its nine copies fit.
-    MeshShape limit{"Limit"};
+    MeshObject limit{"Limit"};
     for (uint32_t i = 0; i < 65530; ++i)
         limit.vertices.push_back({float(i % 256), float(i / 256), 0.0f});
     for (uint16_t i = 0; i < 10; ++i)

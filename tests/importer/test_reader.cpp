@@ -89,14 +89,14 @@ TEST(Reader, PrimitiveReadsAndSeeks)
 // replaces them.
 TEST(Load, TheListsAFileGives)
 {
-    const MeshShape bad{"Mesh", {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {}, {{0, 1, 2}, {0, 1, 3}, {2, 1, 0}, {9000, 0, 1}},
+    const MeshObject bad{"Mesh", {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {}, {{0, 1, 2}, {0, 1, 3}, {2, 1, 0}, {9000, 0, 1}},
                        {1, 2, 3, 4}, {{"Mat", {2}}}};
     const std::string n98(98, 'N'), cut = "ABCDEFGHIJKLMNOPQRS";  // all a group name keeps
     std::vector<std::string> names(40, "m");  // the first of a name, in a short list (scanned) and a long one (searched)
     for (int i = 0; i < 40; ++i)
         names[i] += std::to_string(i);
     names.insert(names.end(), {cut + "XYZ", cut, "", "m1", cut, "M1"});
-    const MeshShape firsts = cube("Cube", {{"m1", {0}}, {"nothing", {1}}, {"", {2}}, {cut + "TUVW", {3}}});
+    const MeshObject firsts = cube("Cube", {{"m1", {0}}, {"nothing", {1}}, {"", {2}}, {cut + "TUVW", {3}}});
     struct Row { std::string name; Bytes file; std::string want; bool ok = true; int level = 2; };
     std::vector<Row> rows = {
         {"an empty editor", scene({}), "M0 L0 C0"},
@@ -119,7 +119,7 @@ TEST(Load, TheListsAFileGives)
          "Cube:8/12 [1,42,41] 41,41,42,41,0,0,0,0,0,0,0,0 M46 L0 C0"},
         {"materials after the objects are known; unknown groups and faces out of range are skipped",
          scene([](ChunkWriter& w) {
-             meshObject(w, cube("Cube", {{"Nowhere", {0, 1}}, {"Green", {5, 12, 60000, 6}}, {"Other", {7}}}));
+             writeMesh(w, cube("Cube", {{"Nowhere", {0, 1}}, {"Green", {5, 12, 60000, 6}}, {"Other", {7}}}));
              material(w, "Other"), material(w, "Green");
          }), "Cube:8/12 [1,0] 0,0,0,0,0,1,1,0,0,0,0,0 M2 L0 C0"},
     };
@@ -128,7 +128,7 @@ TEST(Load, TheListsAFileGives)
                         (level == 2 ? "Mesh:6/2" : "Mesh:3/2") + std::string(" [1] 0,1 M2 L0 C0"), true, level});
     for (uint32_t length : {0u, 5u, 0xFFFFFFFFu}) {
         rows.push_back({"a broken chunk ends the editor " + std::to_string(length), scene([&](ChunkWriter& w) {
-                            meshObject(w.header(0x0100, length), cube());
+                            writeMesh(w.header(0x0100, length), cube());
                         }), "M0 L0 C0"});
         rows.push_back({"a broken chunk ends the mesh " + std::to_string(length), scene([&](ChunkWriter& w) {
                             floatList<3>(w.begin(0x4000).str("M").begin(0x4100), 0x4110, {{1, 1, 1}, {2, 2, 2}, {3, 3, 3}});
@@ -137,7 +137,7 @@ TEST(Load, TheListsAFileGives)
                         "M:3/0 M0 L0 C0"});
     }
     const Bytes previous = scene([](ChunkWriter& w) {
-        meshObject(w, cube("Old")), material(w, "M");
+        writeMesh(w, cube("Old")), material(w, "M");
         w.begin(0x4000).str("Cam").begin(0x4700).raw(Bytes(32)).end().end();
         w.begin(0x4000).str("Lamp").begin(0x4600).vec3(0, 0, 0).end().end();
     });
@@ -167,25 +167,25 @@ TEST(Load, TheListsAFileGives)
 // gives the same, does the same work and holds no more memory.
 TEST(Load, MeshesAreTheFilesProcessedAtTheirLevel)
 {
-    MeshShape scaled = cube(), tri{"Mesh", {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}}, {{0.5f, 0.25f}, {1, 0}, {0, 1}}, {{0, 1, 2}}};
+    MeshObject scaled = cube(), tri{"Mesh", {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}}, {{0.5f, 0.25f}, {1, 0}, {0, 1}}, {{0, 1, 2}}};
     scaled.matrix = {{2, 0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 3}};
     scaled.groups = {1, 1, 2, 2, 4, 4, 8, 8, 16, 16, 0x80000000u, 0x80000000u};
     tri.matrix = {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}};
-    MeshShape bad = tri, cut = cube(), last{"Mesh", {{1, 2, 3}, {4, 5, 6}}}, lastRead = last;
+    MeshObject bad = tri, cut = cube(), last{"Mesh", {{1, 2, 3}, {4, 5, 6}}}, lastRead = last;
     bad.faces = {{0, 1, 2}, {0, 1, 3}, {3, 4, 5}, {2, 1, 0}, {9000, 0, 1}}, bad.groups = {1, 2, 3, 4, 5};
     Bytes truncated = meshes({scaled});
     truncated.resize(6 * 5 + 5 + 2 + 3 * 12 + 4);  // root, editor, object, name, mesh, 3 vertices and a bit
     cut.vertices.resize(3), cut.vertices.resize(8, {0, 0, 0}), cut.faces.clear();
     lastRead.vertices[1][2] = 0;  // the last 4 bytes of the file
     const std::vector<std::array<float, 3>> two = {{1, 1, 1}, {2, 2, 2}};
-    const MeshShape uvFirst{"U", two, {{0.1f, 0.2f}, {0.3f, 0.4f}}}, uvAfter{"V", two, uvFirst.uvs};
-    const std::pair<Bytes, std::vector<MeshShape>> rows[] = {
+    const MeshObject uvFirst{"U", two, {{0.1f, 0.2f}, {0.3f, 0.4f}}}, uvAfter{"V", two, uvFirst.uvs};
+    const std::pair<Bytes, std::vector<MeshObject>> rows[] = {
         {meshes({grid("Large", 120, 90, 5)}), {grid("Large", 120, 90, 5)}},
         {meshes({tri}), {tri}},  // a matrix and texture coordinates
         {meshes({scaled, grid("G", 9, 7, 3)}), {scaled, grid("G", 9, 7, 3)}},
         {meshes({bad}), {bad}},  // faces naming missing vertices
         {truncated, {cut}},  // cut inside the vertex list
-        {scene([&](ChunkWriter& w) { meshObject(w, last); }, {}, 0), {lastRead}},  // a last value at the end of the file
+        {scene([&](ChunkWriter& w) { writeMesh(w, last); }, {}, 0), {lastRead}},  // a last value at the end of the file
         {scene([&](ChunkWriter& w) {  // texture coordinates before the vertices, and more of them than vertices
              floatList<2>(w.begin(0x4000).str("U").begin(0x4100), 0x4140, {{0.1f, 0.2f}, {0.3f, 0.4f}, {0.5f, 0.6f}, {}});
              floatList(w, 0x4110, two);
@@ -305,7 +305,7 @@ TEST(Chunks, LightsCamerasAndNames)
         w.end().end().begin(0x4000).str("Cam").begin(0x4700).vec3(1, 2, 3).vec3(4, 5, 6).f32(7).f32(48);
         w.begin(0x4720).f32(1).f32(500).end().end().end();
         material(w, "Snow"), material(w, "Snow"), material(w, "Ice");
-        meshObject(w, cube("A")), meshObject(w, cube("B")), meshObject(w, cube("B"));
+        writeMesh(w, cube("A")), writeMesh(w, cube("B")), writeMesh(w, cube("B"));
     })));
     ASSERT_TRUE(importer.GetLightCount() == 1 && importer.GetCameraCount() == 1);
     const LLight& l = importer.GetLight(0);

@@ -19,11 +19,12 @@
 // would hover, but the course has none.
 //
 // Usage: gen_penguin OUTPUT.3ds
-#include "filewriters/chunkwriter.h"
+#include "filewriters/meshwriter.h"
 
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -196,31 +197,16 @@ void material(filewriters::ChunkWriter& w, const Material& m)
 
 void object(filewriters::ChunkWriter& w, const Part& p)
 {
-    w.begin(0x4000).str(p.name);
-    w.begin(0x4100);
-    w.begin(0x4110).u16(uint16_t(p.vertices.size()));
+    filewriters::MeshObject m{p.name};
     for (const Vec& v : p.vertices)
-        w.vec3(float(v.x), float(v.y), float(v.z));
-    w.end();
-    w.begin(0x4140).u16(uint16_t(p.uv.size()));
+        m.vertices.push_back({float(v.x), float(v.y), float(v.z)});
     for (const auto& [u, v] : p.uv)
-        w.f32(u).f32(v);
-    w.end();
-    w.begin(0x4160).vec3(1, 0, 0).vec3(0, 1, 0).vec3(0, 0, 1).vec3(0, 0, 0).end();
-    w.begin(0x4120).u16(uint16_t(p.faces.size()));
-    for (const auto& f : p.faces)
-        w.u16(f[0]).u16(f[1]).u16(f[2]).u16(0x0007);
-    w.begin(0x4130).str(p.material).u16(uint16_t(p.faces.size()));
-    for (size_t i = 0; i < p.faces.size(); ++i)
-        w.u16(uint16_t(i));
-    w.end();
-    w.begin(0x4150);
-    for (uint32_t g : p.groups)
-        w.u32(g);
-    w.end();
-    w.end(); // faces
-    w.end(); // mesh
-    w.end(); // object
+        m.uvs.push_back({u, v});
+    m.faces = p.faces, m.groups = p.groups;
+    m.materialGroups.push_back({p.material, std::vector<uint16_t>(p.faces.size())});
+    std::iota(m.materialGroups[0].second.begin(), m.materialGroups[0].second.end(), uint16_t(0));
+    m.matrix = {{1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0}};
+    filewriters::writeMesh(w, m);
 }
 
 } // namespace
