@@ -53,6 +53,7 @@ protected:
 
 private:
     friend struct GameProbe; // the tests' view of the game state
+    friend struct FramePart; // the frame benchmark's
 
     void resetGame();
     void toggleGame();

@@ -5,7 +5,6 @@
 
 #include "glwidget.h"
 
-#include <GL/glu.h>
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -64,25 +63,6 @@ struct GameProbe {
     // finish span, and draws the frame that finds the point ahead past it.
     void finishHere() { eyeX = 6177995, eyeZ = 916800, frame(); }
 
-    // One part of the frame as the frame draws it, from the current camera,
-    // for the frame benchmark; the sky needs the landscape's depths in place.
-    enum class Part { Clear, Penguin, Hud, Landscape, Sky };
-    void drawPart(Part part)
-    {
-        w.makeCurrent(), glLoadIdentity();
-        gluLookAt(eyeX, eyeY, eyeZ, lookX, double(lookY) + 13, lookZ, 0, 5, 0);
-        if (part == Part::Clear)
-            glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
-        else if (part == Part::Penguin)
-            w.drawPenguin();
-        else if (part == Part::Hud)
-            w.drawHud();
-        else {
-            glPushMatrix(), glScalef(w.scaleX, w.scaleY, w.scaleZ);
-            part == Part::Landscape ? glCallList(w.landscapeList) : w.drawSkyBox();
-            glPopMatrix();
-        }
-    }
 };
 
 // Runs `action` on the first modal dialog of type D once it is open.
