@@ -67,17 +67,6 @@ TEST_F(Pacing, LateEventsReachTheSamePlaceAtTheSameGameTime)
     }
 }
 
-TEST_F(Pacing, AStallIsMadeUpFiveTicksAnEvent)
-{
-    start(Qt::Key_Space);
-    const struct { qint64 at; int ticksRun; } events[] = {
-        {20, 1}, {40, 2}, {200, 7}, {220, 11}, {240, 12}, {1000, 17}, {1005, 22}, {1010, 27}};
-    for (const auto& e : events) {
-        eventAt(e.at);
-        EXPECT_EQ(probe->ticksRun, e.ticksRun) << "event at " << e.at << " ms";
-    }
-}
-
 // Cruising east inside the finish span, the point ahead reaches the finish
 // line at the ninth tick. However late the events, the run stops there and
 // its result is the game time of that tick.

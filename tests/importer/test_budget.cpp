@@ -197,32 +197,26 @@ TEST(LoadBudget, AllocationFailureIsReportedAsFalse)
         ::testing::ExitedWithCode(0), "refused");
 }
 
-// What three of the test models hold, as their bytes give it.
+// What two of the test models hold, as their bytes give it.
 TEST(RealFiles, GiveWhatTheirBytesHold)
 {
     const std::string models = "/usr/share/assimp/models/3DS/";
-    L3DS cube, boxes, alpha;
-    if (!cube.LoadFile((models + "cube_with_diffuse_texture.3DS").c_str()) ||
-        !boxes.LoadFile((models + "test1.3ds").c_str()) || !alpha.LoadFile((models + "cubes_with_alpha.3DS").c_str()))
+    L3DS cube, boxes;
+    if (!cube.LoadFile((models + "cube_with_diffuse_texture.3DS").c_str()) || !boxes.LoadFile((models + "test1.3ds").c_str()))
         GTEST_SKIP() << "the assimp test models are missing";
     ASSERT_EQ(cube.GetMaterialCount() * 100 + cube.GetMeshCount() * 10 + cube.GetLightCount() + cube.GetCameraCount(),
               110u);
     const LMaterial& m = cube.GetMaterial(0);
     EXPECT_EQ(m.GetName() + "|" + m.textureMap1.mapName, "01 - Default|TEST.PNG");
     EXPECT_EQ(m.diffuse.r, float(150 / 255.0));  // colour bytes 96 96 96
-    EXPECT_EQ(m.shading, 3);
     const LMesh& q = cube.GetMesh(0);
     // Each side its own smoothing group (2 to 64) and vertices: nothing splits.
-    EXPECT_EQ(q.GetName(), "Quader01");
     EXPECT_EQ(std::vector<uint32_t>({q.GetTriangleCount(), q.GetVertexCount(), q.GetMaterialCount(), q.GetMaterial(0),
                                      q.GetFace(0).smoothingGroup, q.GetFace(11).smoothingGroup, q.GetTriangle(0).a,
                                      q.GetTriangle(0).b, q.GetTriangle(0).c}),
               std::vector<uint32_t>({12, 32, 1, 0, 2, 64, 0, 2, 3}));
-    EXPECT_FLOAT_EQ(q.GetVertex(0).y, 82.61773f);
-    EXPECT_FLOAT_EQ(q.GetVertex(0).z, -30.54016f);
-    EXPECT_FLOAT_EQ(q.GetUV(0).u, 0.6936096f);
-    EXPECT_FLOAT_EQ(q.GetMatrix().m[13], 57.61773f);  // the fourth triple's y
-
+    EXPECT_EQ(std::vector<float>({q.GetVertex(0).y, q.GetUV(0).u, q.GetMatrix().m[13]}),  // m[13]: the origin's y
+              std::vector<float>({82.61773f, 0.6936096f, 57.61773f}));
     // Nine boxes (Box03 is not in the file) over three materials.
     std::string names;
     for (uint32_t i = 0; i < boxes.GetMaterialCount(); ++i)
@@ -234,13 +228,4 @@ TEST(RealFiles, GiveWhatTheirBytesHold)
     }
     EXPECT_EQ(names, "2 - Default:IMAGE1.JPG 1 - Default:CWALL02.JPG 3 - Default:IMAGE2.JPG Box01:00 Box02:11 "
                      "Box04:11 Box05:22 Box06:22 Box07:22 Box08:11 Box09:11 Box10:00 ");
-    EXPECT_EQ(boxes.FindMesh("Box03"), nullptr);
-    EXPECT_EQ(boxes.FindMesh("Box10"), &boxes.GetMesh(boxes.GetMeshCount() - 1));
-    EXPECT_FLOAT_EQ(boxes.GetMesh(0).GetVertex(0).x, -10.338493f);
-    EXPECT_FLOAT_EQ(boxes.GetMesh(0).GetVertex(0).z, -10.143621f);
-    EXPECT_EQ(boxes.GetMesh(0).GetTriangle(0).a * 100 + boxes.GetMesh(0).GetTriangle(0).b * 10 +
-                  boxes.GetMesh(0).GetTriangle(0).c, 203);
-    ASSERT_EQ(alpha.GetMeshCount() * 10 + alpha.GetMaterialCount(), 55u);
-    EXPECT_EQ(alpha.GetMaterial(4).GetName(), "Transparent");
-    EXPECT_FLOAT_EQ(alpha.GetMaterial(4).transparency, 0.17f);
 }
