@@ -196,36 +196,3 @@ TEST(LoadBudget, AllocationFailureIsReportedAsFalse)
         },
         ::testing::ExitedWithCode(0), "refused");
 }
-
-// What two of the test models hold, as their bytes give it.
-TEST(RealFiles, GiveWhatTheirBytesHold)
-{
-    const std::string models = "/usr/share/assimp/models/3DS/";
-    L3DS cube, boxes;
-    if (!cube.LoadFile((models + "cube_with_diffuse_texture.3DS").c_str()) || !boxes.LoadFile((models + "test1.3ds").c_str()))
-        GTEST_SKIP() << "the assimp test models are missing";
-    ASSERT_EQ(cube.GetMaterialCount() * 100 + cube.GetMeshCount() * 10 + cube.GetLightCount() + cube.GetCameraCount(),
-              110u);
-    const LMaterial& m = cube.GetMaterial(0);
-    EXPECT_EQ(m.GetName() + "|" + m.textureMap1.mapName, "01 - Default|TEST.PNG");
-    EXPECT_EQ(m.diffuse.r, float(150 / 255.0));  // colour bytes 96 96 96
-    const LMesh& q = cube.GetMesh(0);
-    // Each side its own smoothing group (2 to 64) and vertices: nothing splits.
-    EXPECT_EQ(std::vector<uint32_t>({q.GetTriangleCount(), q.GetVertexCount(), q.GetMaterialCount(), q.GetMaterial(0),
-                                     q.GetFace(0).smoothingGroup, q.GetFace(11).smoothingGroup, q.GetTriangle(0).a,
-                                     q.GetTriangle(0).b, q.GetTriangle(0).c}),
-              std::vector<uint32_t>({12, 32, 1, 0, 2, 64, 0, 2, 3}));
-    EXPECT_EQ(std::vector<float>({q.GetVertex(0).y, q.GetUV(0).u, q.GetMatrix().m[13]}),  // m[13]: the origin's y
-              std::vector<float>({82.61773f, 0.6936096f, 57.61773f}));
-    // Nine boxes (Box03 is not in the file) over three materials.
-    std::string names;
-    for (uint32_t i = 0; i < boxes.GetMaterialCount(); ++i)
-        names += boxes.GetMaterial(i).GetName() + ":" + boxes.GetMaterial(i).textureMap1.mapName + " ";
-    for (uint32_t i = 0; i < boxes.GetMeshCount(); ++i) {
-        const LMesh& b = boxes.GetMesh(i);
-        names += b.GetName() + ":" + std::to_string(b.GetMaterial(0)) + std::to_string(b.GetFace(5).materialId) +
-                 (b.GetVertexCount() == 32 && b.GetTriangleCount() == 12 && b.GetMaterialCount() == 1 ? " " : "? ");
-    }
-    EXPECT_EQ(names, "2 - Default:IMAGE1.JPG 1 - Default:CWALL02.JPG 3 - Default:IMAGE2.JPG Box01:00 Box02:11 "
-                     "Box04:11 Box05:22 Box06:22 Box07:22 Box08:11 Box09:11 Box10:00 ");
-}

@@ -1,8 +1,6 @@
-// The committed assets in data/, read with the project's own loaders, are
-// what the game's textures and its penguin need.
+// The committed pictures in data/, read with the project's own loader, are
+// what the game's textures need.
 #include <imagebase>
-
-#include "l3ds.h"
 
 #include <gtest/gtest.h>
 
@@ -21,16 +19,6 @@ TEST(Pictures, AreSquareTexturesOfThreeChannels)
         EXPECT_TRUE(picture.m_bits == 24 && picture.m_channels == 3 && w == h && w >= 256 && w <= 512 && !(w & (w - 1))
             && (name != "sand1" || w == 256)) << name;
     }
-}
-
-// The game draws each mesh of the penguin with its one material.
-TEST(PenguinModel, LoadsAsMeshesOfOneMaterialEach)
-{
-    L3DS model;
-    ASSERT_TRUE(model.LoadFile("./data/penguin.3ds"));
-    ASSERT_GE(model.GetMeshCount(), 6u);
-    for (uint32_t m = 0; m < model.GetMeshCount(); ++m)
-        EXPECT_TRUE(model.GetMesh(m).GetTriangleCount() > 0 && model.GetMesh(m).GetMaterialCount() == 1) << m;
 }
 
 } // namespace
