@@ -123,6 +123,7 @@ TEST_F(Game, TicksRampTheSpeedAndKeepTheCameraOnTheCourse)
         ticks(1);
         EXPECT_EQ(probe->eyeX, c.xAfter);
         EXPECT_NEAR(probe->eyeZ, c.zAfter, 0.07f); // one float step
+        EXPECT_NEAR(probe->lookZ, c.zAfter + 10 * std::sin(headingOf(c.steer)), 0.07f) << "one table unit ahead";
     }
     // Straight on from the start, the run stops at the east bound unfinished:
     // 91700 lies north of the finish span.
