@@ -11,7 +11,8 @@ using namespace t3ds;
 namespace {
 
 struct TestL3DS : L3DS {  // the reader in reach
-    using L3DS::ReadByte, L3DS::ReadFloat, L3DS::ReadInt, L3DS::ReadShort, L3DS::Seek, L3DS::endOfData, L3DS::position;
+    using L3DS::ReadByte, L3DS::ReadFloat, L3DS::ReadInt, L3DS::ReadShort, L3DS::ReadString, L3DS::Seek, L3DS::endOfData,
+        L3DS::position;
     void attach(const Bytes& bytes) { buffer = bytes.data(), bufferSize = uint32_t(bytes.size()); }
 };
 
@@ -81,6 +82,20 @@ TEST(Reader, PrimitiveReadsAndSeeks)
             EXPECT_TRUE(value == s.value && r.position == s.pos && r.endOfData == s.eod)
                 << "row " << &bytes - &rows[0].first << ", step " << &s - &steps[0] << ": " << value << " " << r.position;
         }
+    }
+    // Strings: the terminator is consumed; a cut one drops the next character;
+    // the last byte of the data is never read.
+    const struct { std::string bytes; int room; std::string text; uint32_t pos; bool eod; } strings[] = {
+        {{'a', 'b', 'c', 0, 'x', 0, 0}, 10, "abc", 4, false}, {{0, 'x', 0}, 4, "", 1, false},
+        {{'a', 'b', 0, 'z', 0}, 3, "ab", 3, false}, {{'a', 'b', 'c', 'd', 'e', 0, 0}, 3, "ab", 3, false},
+        {"abc", 10, "ab", 2, true}};
+    for (const auto& c : strings) {
+        TestL3DS r;
+        const Bytes bytes(c.bytes.begin(), c.bytes.end());
+        r.attach(bytes);
+        char text[10] = "qqqqqqqqq";
+        EXPECT_TRUE(r.ReadString(text, c.room) == int(c.text.size()) && text == c.text && r.position == c.pos &&
+                    r.endOfData == c.eod) << c.text << " in " << c.room << ": " << text << " " << r.position;
     }
 }
 
