@@ -117,14 +117,13 @@ void BM_TickAndFrame(benchmark::State& state)
 // over what the frame has drawn before it.
 void part(benchmark::State& state, FramePart::Which which)
 {
-    using Part = FramePart;
     measure(
         state,
         [which](GameProbe&) {
-            if (which != Part::Clear)
-                FramePart::draw(Part::Clear);
-            if (which == Part::Sky)
-                FramePart::draw(Part::Landscape);
+            if (which != FramePart::Clear)
+                FramePart::draw(FramePart::Clear);
+            if (which == FramePart::Sky)
+                FramePart::draw(FramePart::Landscape);
         },
         [which](GameProbe&) { FramePart::draw(which); });
 }
@@ -143,7 +142,6 @@ int frames(int standard)
 
 void registerAll()
 {
-    using Part = FramePart;
     auto add = [](const char* name, auto&& fn, int standard) {
         benchmark::RegisterBenchmark(name, fn)
             ->Unit(benchmark::kMillisecond)
@@ -154,8 +152,9 @@ void registerAll()
     const struct {
         const char* name;
         FramePart::Which part;
-    } parts[] = {{"BM_Part_Clear", Part::Clear}, {"BM_Part_Penguin", Part::Penguin}, {"BM_Part_Hud", Part::Hud},
-                 {"BM_Part_Landscape", Part::Landscape}, {"BM_Part_Sky", Part::Sky}};
+    } parts[] = {{"BM_Part_Clear", FramePart::Clear}, {"BM_Part_Penguin", FramePart::Penguin},
+                 {"BM_Part_Hud", FramePart::Hud}, {"BM_Part_Landscape", FramePart::Landscape},
+                 {"BM_Part_Sky", FramePart::Sky}};
     for (const auto& p : parts)
         add(p.name, [which = p.part](benchmark::State& state) { part(state, which); }, 200);
     add("BM_Part_Swap", BM_Part_Swap, 200);

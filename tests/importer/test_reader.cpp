@@ -244,13 +244,14 @@ TEST(Load, MeshesAreTheFilesProcessedAtTheirLevel)
         // gives the same mesh. A mesh without a matrix keeps the identity.
         MeshObject clean = bad;
         clean.faces = {{0, 1, 2}, {2, 1, 0}}, clean.groups = {1, 4};
+        const MeshObject box = cube();
         L3DS withBad, withoutBad, plain;
         withBad.SetPostProcessLevel(level), withoutBad.SetPostProcessLevel(level), plain.SetPostProcessLevel(level);
-        ASSERT_TRUE(load(withBad, meshes({bad})) && load(withoutBad, meshes({clean})) && load(plain, meshes({cube()})));
+        ASSERT_TRUE(load(withBad, meshes({bad})) && load(withoutBad, meshes({clean})) && load(plain, meshes({box})));
         EXPECT_TRUE(sameMesh(withBad.GetMesh(0), withoutBad.GetMesh(0)));
         for (uint32_t v = 0; v < 8; ++v) {
             const LVec4& p = plain.GetMesh(0).GetVertex(v);
-            EXPECT_TRUE((std::array<float, 3>{p.x, p.y, p.z}) == cube().vertices[v]) << v;
+            EXPECT_TRUE((std::array<float, 3>{p.x, p.y, p.z}) == box.vertices[v]) << v;
         }
     }
 }
