@@ -28,9 +28,8 @@ struct GameProbe {
         : w(window), eyeX(w.eyeX), eyeY(w.eyeY), eyeZ(w.eyeZ), lookX(w.lookX), lookY(w.lookY), lookZ(w.lookZ),
           heading(w.heading), speed(w.speed), state(w.gameState), ticksRun(w.ticksRun), minutes(w.minutes),
           seconds(w.seconds), milliseconds(w.milliseconds), timer(w.timer), music(w.music), name(w.playerName),
-          landscapeList(w.landscapeList), skyList(w.skyList), landscape(w.landscape), skyBox(w.skyBox), model(w.model)
-    {
-    }
+          landscapeList(w.landscapeList), skyList(w.skyList), landscape(w.landscape), skyBox(w.skyBox),
+          model(w.model) {}
     glWidget& w;
     float &eyeX, &eyeY, &eyeZ, &lookX, &lookY, &lookZ, &heading, &speed;
     int &state, &ticksRun, &minutes, &seconds, &milliseconds;
@@ -62,7 +61,6 @@ struct GameProbe {
     // Puts the camera half a table unit before the finish line, inside the
     // finish span, and draws the frame that finds the point ahead past it.
     void finishHere() { eyeX = 6177995, eyeZ = 916800, frame(); }
-
 };
 
 // Runs `action` on the first modal dialog of type D once it is open.

@@ -10,7 +10,6 @@
 #include <QGuiApplication>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
-#include <QOpenGLFramebufferObject>
 
 #include <GL/glu.h>
 #include <gtest/gtest.h>
@@ -28,8 +27,8 @@ extern "C" const char* __lsan_default_suppressions()
 
 namespace {
 
-// A current context drawing into a 640 x 480 framebuffer of its own. Needs a
-// display (Xvfb in the test runs).
+// A current context on an offscreen surface. The tests read back texture
+// images and feedback, never pixels. Needs a display (Xvfb in the test runs).
 class GlContext {
 public:
     GlContext()
@@ -39,10 +38,7 @@ public:
         m_surface.setFormat(format);
         m_surface.create();
         m_context.setFormat(format);
-        if (!m_surface.isValid() || !m_context.create() || !m_context.makeCurrent(&m_surface))
-            return;
-        m_framebuffer = std::make_unique<QOpenGLFramebufferObject>(640, 480, QOpenGLFramebufferObject::Depth);
-        ok = m_framebuffer->isValid() && m_framebuffer->bind();
+        ok = m_surface.isValid() && m_context.create() && m_context.makeCurrent(&m_surface);
     }
 
     bool ok = false;
@@ -61,7 +57,6 @@ private:
     bool m_qt = startQt();
     QOffscreenSurface m_surface;
     QOpenGLContext m_context;
-    std::unique_ptr<QOpenGLFramebufferObject> m_framebuffer;
 };
 
 using Rgb = std::array<uint8_t, 3>;
@@ -137,21 +132,16 @@ std::vector<FeedbackPolygon> recordFeedback(unsigned int list)
     return polygons;
 }
 
-// Vertex for vertex: positions within `tolerance` table units, colours and
-// texture coordinates equal.
-bool same(const FeedbackPolygon& p, const FeedbackPolygon& q, double tolerance)
-{
-    return std::equal(p.begin(), p.end(), q.begin(), q.end(), [&](const FeedbackVertex& u, const FeedbackVertex& v) {
-        return std::max({std::fabs(u.x - v.x), std::fabs(u.y - v.y), std::fabs(u.z - v.z)}) < tolerance * kWindowUnits
-            && u.r == v.r && u.g == v.g && u.b == v.b && u.s == v.s && u.t == v.t;
-    });
-}
-
-// Whether the last polygons of a are the same as those of b.
+// Whether the last polygons of a are those of b, vertex for vertex: positions
+// within `tolerance` table units, colours and texture coordinates equal.
 bool endsWith(const std::vector<FeedbackPolygon>& a, const std::vector<FeedbackPolygon>& b, double tolerance)
 {
+    const auto same = [&](const FeedbackVertex& u, const FeedbackVertex& v) {
+        return std::max({std::fabs(u.x - v.x), std::fabs(u.y - v.y), std::fabs(u.z - v.z)}) < tolerance * kWindowUnits
+            && u.r == v.r && u.g == v.g && u.b == v.b && u.s == v.s && u.t == v.t;
+    };
     return a.size() >= b.size() && std::equal(b.begin(), b.end(), a.end() - long(b.size()), [&](auto& p, auto& q) {
-        return same(p, q, tolerance);
+        return std::equal(p.begin(), p.end(), q.begin(), q.end(), same);
     });
 }
 
@@ -262,10 +252,8 @@ TEST(Lists, BindTexturesFilledOnceAndRecordTheScenery)
             glBindTexture(GL_TEXTURE_2D, textures[i]->textureId);
             EXPECT_EQ(integer(GL_TEXTURE_WIDTH, true), missing[i] ? 0 : 8) << names[i];
         }
-        const std::vector<FeedbackPolygon> boxFirst = recordFeedback(recordedSkyList(sky));
-        const std::vector<FeedbackPolygon> boxToday = recordFeedback(box);
-        const std::vector<FeedbackPolygon> terrainFirst = recordFeedback(recordedLandscapeList(ground));
-        const std::vector<FeedbackPolygon> terrainToday = recordFeedback(terrain);
+        const auto boxFirst = recordFeedback(recordedSkyList(sky)), boxToday = recordFeedback(box);
+        const auto terrainFirst = recordFeedback(recordedLandscapeList(ground)), terrainToday = recordFeedback(terrain);
         GLfloat colour[4];
         glGetFloatv(GL_CURRENT_COLOR, colour);
         EXPECT_TRUE(colour[0] == 1 && colour[1] == 0 && colour[2] == 0);
