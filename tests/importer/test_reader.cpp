@@ -212,8 +212,8 @@ TEST(Load, MeshesAreTheFilesProcessedAtTheirLevel)
              w.end().end();
          }), {uvFirst, uvAfter}},
     };
-    const float* identity = LMesh().matrix.m;  // what a mesh without a matrix keeps
-    EXPECT_EQ(std::vector<float>(identity, identity + 16),
+    const LMesh plain;  // its matrix is what a mesh without a matrix chunk keeps
+    EXPECT_EQ(std::vector<float>(plain.matrix.m, plain.matrix.m + 16),
               std::vector<float>({1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}));
     TempDir dir;
     for (int level : {0, 1, 2, 7}) {
